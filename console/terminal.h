@@ -1,0 +1,33 @@
+// The console device of a real process: standard input and output, a terminal or not.
+#pragma once
+
+#include <string>
+
+#include "console/console.h"
+
+namespace orvel {
+
+class Terminal : public Device {
+ public:
+  Terminal();
+  ~Terminal() override;
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  size_t read(char* buf, size_t size) override;
+  bool reads_lines() const override { return in_tty_; }
+  void write(std::string_view bytes) override;
+  void flush() override;
+  void clear_screen() override;
+  std::optional<int> read_key() override;
+  dosdate_t today() override;
+  [[noreturn]] void exit(int status) override;
+
+ private:
+  bool in_tty_;
+  bool out_tty_;
+  int tty_fd_ = -1;  // the controlling terminal, for clearing when output goes elsewhere
+  std::string out_;
+};
+
+}  // namespace orvel

@@ -1,0 +1,136 @@
+// Customers: add, find by identity number or post code, list, update.
+#include "customer/cust.h"
+
+#include "console/console.h"
+#include "console/menu.h"
+#include "records/table.h"
+
+namespace orvel {
+
+namespace {
+
+constexpr const char* kNotFount = "\n**File Not Fount**\n";
+
+void show_listed(const Customer& r) {
+  con().text({"\n_____________________________________________________________________",
+              "\n Cust No : ", field(r.cust_no), "\t Customer: ", field(r.cust_title), " ",
+              field(r.fname), " ", field(r.surname), "\n Address : ", field(r.street), ", ",
+              field(r.town), ", ", field(r.city), ", ", field(r.p_code), ".", "\n Tel No  : ",
+              field(r.tel_no), "\t Reg Date: ", field(r.r_date), "\n Date of Bith: ",
+              field(r.dob)});
+}
+
+}  // namespace
+
+void Cust::save_cust() { save_table(f, namelist); }
+
+void Cust::load_cust() { load_table(f, namelist); }
+
+void Cust::add_cust() {
+  std::optional<int> slot = add_slot(namelist);
+  if (!slot) return;
+  Customer& r = namelist[*slot];
+  con().text("\n\n\tPLEASE ENTER CUSTOMER\n");
+  ask_word("\n SURNAME: ", r.surname);
+  ask_line("\n FIRST NAME(S): ", r.fname);
+  ask_word("\n TITLE (MR/MISS/MS): ", r.cust_title);
+  int32_t number = advance_counter(namelist);
+  con().text("\n ID No: ");
+  con().integer(number);
+  ask_word("\n IDENTIDY NO: ", r.cust_no);
+  con().text("\n    ADDRESS ");
+  ask_line("\n STREET: ", r.street);
+  ask_line("\n TOWN: ", r.town);
+  ask_word("\n CITY: ", r.city);
+  ask_line("\n POST CODE: ", r.p_code);
+  ask_word("\n DATE OF BIRTH: ", r.dob);
+  ask_word("\n TELEPHON NUMBER: ", r.tel_no);
+  show_today();
+  ask_word("\n TODAY DATE: ", r.r_date);
+  save_cust();
+}
+
+int Cust::display_cust(int c) {
+  const Customer& r = namelist[c];
+  con().text({"\n Cust No : ", field(r.cust_no), "\n Customer: ", field(r.cust_title), " ",
+              field(r.fname), " ", field(r.surname), "\n Address : ", field(r.street), ", ",
+              field(r.town), ", ", field(r.city), ", ", field(r.p_code), ".",
+              "\n Date of Bith: ", field(r.dob), "\n Tel No  : ", field(r.tel_no),
+              "\n Reg Date: ", field(r.r_date)});
+  return c;
+}
+
+void Cust::find_cust() {
+  char c_no[5] = {};
+  char po_code[7] = {};
+  auto show = [this](int slot) { display_cust(slot); };
+  run_menu({"\n\n\t\t--------------------------", "\n\t\t   FIND CUSTOMER RECORD ",
+            "\n\t\t--------------------------", "\n\t\t 1. Search by CUSTOMER ID",
+            "\n\t\t 2. Search by POST CODE", "\n\t\t 3. Return CUSTOMER Menu",
+            "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
+           {}, [&](char number) {
+             switch (number) {
+               case '1':
+                 ask_line("\n Enter CUSTOMER ID: ", c_no);
+                 search(namelist, [&](const Customer& r) { return text_equal(r.cust_no, c_no); },
+                        show, kNotFount);
+                 return true;
+               case '2':
+                 ask_line("\n\n Enter post code: ", po_code);
+                 search(namelist, [&](const Customer& r) { return text_equal(r.p_code, po_code); },
+                        show, kNotFount);
+                 return true;
+               case '3':
+                 return false;
+               default:
+                 return true;
+             }
+           });
+}
+
+void Cust::display_all_cust() { list_all(namelist, show_listed); }
+
+void Cust::update_cust() {
+  char c_no[5] = {};
+  char new_street[30] = {}, new_town[25] = {}, new_city[15] = {}, new_p_code[7] = {};
+  char new_tel_no[20] = {};
+  ask_value("\n Enter CUSTOMER ID: ", c_no);
+  auto matches = [&](const Customer& r) { return text_equal(r.cust_no, c_no); };
+  auto new_address = [&](int slot) {
+    Customer& r = namelist[slot];
+    ask_line("\n Enter New STREET: ", new_street);
+    text_copy(r.street, new_street);
+    ask_line("\n Enter New TOWN: ", new_town);
+    text_copy(r.town, new_town);
+    ask_value("\n Enter New CITY: ", new_city);
+    text_copy(r.city, new_city);
+    ask_line("\n Enter New POST CODE: ", new_p_code);
+    text_copy(r.p_code, new_p_code);
+    save_cust();
+  };
+  auto new_telephone = [&](int slot) {
+    ask_value("\n Enter New TELEPHONE NUMBER: ", new_tel_no);
+    text_copy(namelist[slot].tel_no, new_tel_no);
+    save_cust();
+  };
+  run_menu({"\n\n\t\t--------------------------", "\n\t\t     UPDATE CUSTOMER ",
+            "\n\t\t--------------------------", "\n\t\t 1. Address", "\n\t\t 2. Thelepone Number",
+            "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
+           {}, [&](char number) {
+             switch (number) {
+               case '1':
+                 for_each_match(namelist, matches, new_address, kNotFount);
+                 return true;
+               case '2':
+                 for_each_match(namelist, matches, new_telephone, kNotFount);
+                 return true;
+               case '3':
+               case '4':
+                 return false;
+               default:
+                 return true;
+             }
+           });
+}
+
+}  // namespace orvel

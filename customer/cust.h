@@ -1,0 +1,22 @@
+// Customers: add, find by identity number or post code, list, update.
+#pragma once
+
+#include "records/data_file.h"
+
+namespace orvel {
+
+class Cust {
+ public:
+  int display_cust(int c);
+  void find_cust();
+  void add_cust();
+  void save_cust();
+  void load_cust();
+  void display_all_cust();
+  void update_cust();
+
+ private:
+  DataFile f{"customer.dat"};
+};
+
+}  // namespace orvel

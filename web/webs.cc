@@ -1,0 +1,163 @@
+// Web pages: add, find by web number or e-mail, list, update (the cost included).
+#include "web/webs.h"
+
+#include "console/console.h"
+#include "console/menu.h"
+#include "records/table.h"
+
+namespace orvel {
+
+namespace {
+
+constexpr const char* kNotFound = "\n**File Not Found**\n";
+constexpr const char* kNotFount = "\n**File Not Fount**\n";
+
+void show_listed(const Web& r) {
+  con().text({"\n_____________________________________________________________________",
+              "\n Web No: ", field(r.web_no), "\t E-mail: ", field(r.email), "\n Page Title: ",
+              field(r.web_name), "\n Url: Http://", field(r.url), "\n Start: ", field(r.s_date),
+              "\t Due: ", field(r.a_date), "\n Cost (in pound): "});
+  con().number(r.cost);
+  con().text({"\t Paid (Y=Yes/N=No): ", field(r.paid), "\n Descrip. & Com.: \n", field(r.com)});
+}
+
+}  // namespace
+
+void Webs::save_web() { save_table(g, weblist); }
+
+void Webs::load_web() { load_table(g, weblist); }
+
+void Webs::add_web() {
+  std::optional<int> slot = add_slot(weblist);
+  if (!slot) return;
+  Web& r = weblist[*slot];
+  con().text("\n\n\tPLEASE ENTER WEB\n");
+  int32_t number = advance_counter(weblist);
+  con().text("\n  Enter: ");
+  con().integer(number);
+  ask_word("\n WEB NO: ", r.web_no);
+  ask_word("\n E-MAIL ADDRESS: ", r.email);
+  ask_line("\n PAGE TITLE: ", r.web_name);
+  ask_line("\n URL ADDRESS: ", r.url);
+  show_today();
+  ask_word("\n START DATE: ", r.s_date);
+  ask_word("\n DUE DATE: ", r.a_date);
+  con().text("\n COST (in pound): ");
+  float cost = r.cost;  // the field is packed: read the number beside it
+  con().number_input(cost);
+  r.cost = cost;
+  ask_word("\n PAID (Y/N): ", r.paid);
+  ask_line("\n PAGE DESCRIPTION & COMMENTS: ", r.com);
+  save_web();
+}
+
+int Webs::display_web(int w) {
+  const Web& r = weblist[w];
+  con().text({"\n Web No: ", field(r.web_no), "\n E-mail: ", field(r.email), "\n Page Title: ",
+              field(r.web_name), "\n Url: Http://", field(r.url), "\n Start: ", field(r.s_date),
+              "\n Due: ", field(r.a_date), "\n Cost (in pound): "});
+  con().number(r.cost);
+  con().text({"\n Paid (Y=Yes/N=No): ", field(r.paid), "\n\n Descrp. & Com.: \n", field(r.com)});
+  return w;
+}
+
+void Webs::find_web() {
+  char w_no[5] = {};
+  char e_mail[30] = {};
+  auto show = [this](int slot) { display_web(slot); };
+  run_menu({"\n\n\t\t--------------------------", "\n\t\t    FIND WEB RECORD ",
+            "\n\t\t--------------------------", "\n\t\t 1. Search by WEB ID",
+            "\n\t\t 2. Search by E-MAIL", "\n\t\t 3. Return WEB Menu",
+            "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
+           {}, [&](char number) {
+             switch (number) {
+               case '1':
+                 ask_value("\n Enter WEB NO: ", w_no);
+                 search(weblist, [&](const Web& r) { return text_equal(r.web_no, w_no); }, show,
+                        kNotFound);
+                 return true;
+               case '2':
+                 ask_value("\n\n Enter E-MAIL: ", e_mail);
+                 search(weblist, [&](const Web& r) { return text_equal(r.email, e_mail); }, show,
+                        kNotFount);
+                 return true;
+               case '3':
+                 return false;
+               default:
+                 return true;
+             }
+           });
+}
+
+void Webs::display_all_web() { list_all(weblist, show_listed); }
+
+void Webs::update_web() {
+  char w_no[4] = {};
+  char new_email[30] = {}, new_pname[25] = {}, new_url[40] = {}, u_paid[2] = {};
+  float add = 0, takawey = 0;
+  ask_value("\n Enter WEB No: ", w_no);
+  auto matches = [&](const Web& r) { return text_equal(r.web_no, w_no); };
+  // Each option changes every matching record and saves the table after each.
+  auto change_each = [&](const std::function<void(Web&)>& change) {
+    for_each_match(
+        weblist, matches,
+        [&](int slot) {
+          change(weblist[slot]);
+          save_web();
+        },
+        kNotFount);
+  };
+  run_menu({"\n\n\t\t--------------------------", "\n\t\t     UPDATE WEB ",
+            "\n\t\t--------------------------", "\n\t\t 1. E-Mail", "\n\t\t 2. Page Name",
+            "\n\t\t 3. URL Address", "\n\t\t 4. Add Cost", "\n\t\t 5. Takawey Cost",
+            "\n\t\t 6. Paid", "\n\t\t 7. Return Web Menu", "\n\t\t--------------------------",
+            "\n\n\t\t Enter Number:"},
+           {}, [&](char number) {
+             switch (number) {
+               case '1':
+                 change_each([&](Web& r) {
+                   ask_value("\n Enter New E-MAIL: ", new_email);
+                   text_copy(r.email, new_email);
+                 });
+                 return true;
+               case '2':
+                 change_each([&](Web& r) {
+                   ask_line("\n Enter New PAGE TITLE: ", new_pname);
+                   text_copy(r.web_name, new_pname);
+                 });
+                 return true;
+               case '3':
+                 change_each([&](Web& r) {
+                   ask_value("\n Enter New URL: ", new_url);
+                   text_copy(r.url, new_url);
+                 });
+                 return true;
+               case '4':
+                 change_each([&](Web& r) {
+                   con().text("\n Enter ADD To COST ");
+                   con().number_input(add);
+                   r.cost = r.cost + add;
+                 });
+                 return true;
+               case '5':
+                 change_each([&](Web& r) {
+                   con().text("\n Enter To TAKAWEY From COST ");
+                   con().number_input(takawey);
+                   r.cost = r.cost - takawey;
+                 });
+                 return true;
+               case '6':
+                 change_each([&](Web& r) {
+                   ask_value("\n Enter To Update PAID (Y/N): ", u_paid);
+                   text_copy(r.paid, u_paid);
+                 });
+                 return true;
+               case '7':
+                 return false;
+               default:
+                 return true;
+             }
+           });
+}
+
+}  // namespace orvel
