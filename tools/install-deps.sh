@@ -1,0 +1,16 @@
+#!/bin/sh
+# Installs what the build and the tests need, where it is missing (Debian or Ubuntu, as root).
+set -eu
+missing=""
+command -v g++ >/dev/null 2>&1 || missing="$missing g++"
+command -v cmake >/dev/null 2>&1 || missing="$missing cmake"
+[ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
+command -v clang++ >/dev/null 2>&1 || missing="$missing clang"
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
+  missing="$missing libclang-rt-dev"
+[ -z "$missing" ] && exit 0
+echo "installing:$missing"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+# shellcheck disable=SC2086
+apt-get install -y -q $missing
