@@ -8,21 +8,15 @@
 namespace orvel {
 
 void PCco::main_menu() {
-  run_menu({"\n\t\t --------------------------", "\n\t\t   Orvel Database",
-            "\n\t\t      MAIN MENU", "\n\t\t Design by: www.orvel.example",
-            "\n\t\t --------------------------", "\n\t\t 1. Customer Menu", "\n\t\t 2. Web Menu",
-            "\n\t\t 3. Rehber", "\n\t\t 4. Exit", "\n\t\t-----------------------------",
-            "\n\t\t Enter number: "},
-           {}, [this](char choice0) {
-             switch (choice0) {
-               case '1': cust_menu(); break;
-               case '2': web_menu(); break;
-               case '3': fri_menu(); break;
-               case '4': quit_confirmation(); break;
-               default: break;
-             }
-             return true;
-           });
+  run_menu({"\n\t\t --------------------------", "\n\t\t   Orvel Database", "\n\t\t      MAIN MENU",
+            "\n\t\t Design by: www.orvel.example", "\n\t\t --------------------------",
+            "\n\t\t 1. Customer Menu", "\n\t\t 2. Web Menu", "\n\t\t 3. Rehber", "\n\t\t 4. Exit",
+            "\n\t\t-----------------------------", "\n\t\t Enter number: "},
+           {},
+           {{'1', [this] { cust_menu(); }},
+            {'2', [this] { web_menu(); }},
+            {'3', [this] { fri_menu(); }},
+            {'4', [this] { quit_confirmation(); }}});
 }
 
 // Printed below itself until the answer is '1' (quit) or '2' (back).
@@ -42,8 +36,8 @@ void PCco::quit_confirmation() {
 
 void PCco::cust_menu() {
   run_sub_menu({"\n\t\t       CUSTOMER MENU  ",
-                {"\n\t\t 1. ADD Customer ", "\n\t\t 2. FIND Customer", "\n\t\t 3. DISPLAY Customers",
-                 "\n\t\t 4. UPDATE Customer "},
+                {"\n\t\t 1. ADD Customer ", "\n\t\t 2. FIND Customer",
+                 "\n\t\t 3. DISPLAY Customers", "\n\t\t 4. UPDATE Customer "},
                 {[this] { cust.add_cust(); }, [this] { cust.find_cust(); },
                  [this] { cust.display_all_cust(); }, [this] { cust.update_cust(); }},
                 [this] { cust.load_cust(); },

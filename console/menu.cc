@@ -5,16 +5,31 @@
 
 namespace orvel {
 
+namespace {
+
+const Option* find_option(const std::vector<Option>& options, char key) {
+  for (const Option& option : options) {
+    if (option.key == key) return &option;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 void run_menu(std::initializer_list<std::string_view> frame, const std::function<void()>& before,
-              const std::function<bool(char)>& act) {
+              const std::vector<Option>& options) {
   char choice = 0;
-  do {
+  for (;;) {
     if (before) before();
     con().clear_screen();
     con().text(frame);
     con().choice_input(choice);
     con().clear_screen();
-  } while (act(choice));
+    const Option* option = find_option(options, choice);
+    if (!option) continue;
+    if (option->act) option->act();
+    if (option->leaves) return;
+  }
 }
 
 }  // namespace orvel

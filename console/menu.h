@@ -4,13 +4,20 @@
 #include <functional>
 #include <initializer_list>
 #include <string_view>
+#include <vector>
 
 namespace orvel {
 
+struct Option {
+  char key;
+  std::function<void()> act;  // may be empty
+  bool leaves = false;        // the menu ends after this option
+};
+
 // Each pass runs `before` (if any), clears the screen, prints the frame, reads
-// one choice, clears the screen again and hands the choice to `act`, which
-// gives false to leave the menu.
+// one choice and clears the screen again; the matching option acts, and the
+// menu ends on an option that leaves. Any other choice just draws it again.
 void run_menu(std::initializer_list<std::string_view> frame, const std::function<void()>& before,
-              const std::function<bool(char)>& act);
+              const std::vector<Option>& options);
 
 }  // namespace orvel

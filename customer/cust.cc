@@ -13,10 +13,28 @@ constexpr const char* kNotFount = "\n**File Not Fount**\n";
 
 void show_listed(const Customer& r) {
   con().text({"\n_____________________________________________________________________",
-              "\n Cust No : ", field(r.cust_no), "\t Customer: ", field(r.cust_title), " ",
-              field(r.fname), " ", field(r.surname), "\n Address : ", field(r.street), ", ",
-              field(r.town), ", ", field(r.city), ", ", field(r.p_code), ".", "\n Tel No  : ",
-              field(r.tel_no), "\t Reg Date: ", field(r.r_date), "\n Date of Bith: ",
+              "\n Cust No : ",
+              field(r.cust_no),
+              "\t Customer: ",
+              field(r.cust_title),
+              " ",
+              field(r.fname),
+              " ",
+              field(r.surname),
+              "\n Address : ",
+              field(r.street),
+              ", ",
+              field(r.town),
+              ", ",
+              field(r.city),
+              ", ",
+              field(r.p_code),
+              ".",
+              "\n Tel No  : ",
+              field(r.tel_no),
+              "\t Reg Date: ",
+              field(r.r_date),
+              "\n Date of Bith: ",
               field(r.dob)});
 }
 
@@ -52,11 +70,29 @@ void Cust::add_cust() {
 
 int Cust::display_cust(int c) {
   const Customer& r = namelist[c];
-  con().text({"\n Cust No : ", field(r.cust_no), "\n Customer: ", field(r.cust_title), " ",
-              field(r.fname), " ", field(r.surname), "\n Address : ", field(r.street), ", ",
-              field(r.town), ", ", field(r.city), ", ", field(r.p_code), ".",
-              "\n Date of Bith: ", field(r.dob), "\n Tel No  : ", field(r.tel_no),
-              "\n Reg Date: ", field(r.r_date)});
+  con().text({"\n Cust No : ",
+              field(r.cust_no),
+              "\n Customer: ",
+              field(r.cust_title),
+              " ",
+              field(r.fname),
+              " ",
+              field(r.surname),
+              "\n Address : ",
+              field(r.street),
+              ", ",
+              field(r.town),
+              ", ",
+              field(r.city),
+              ", ",
+              field(r.p_code),
+              ".",
+              "\n Date of Bith: ",
+              field(r.dob),
+              "\n Tel No  : ",
+              field(r.tel_no),
+              "\n Reg Date: ",
+              field(r.r_date)});
   return c;
 }
 
@@ -68,24 +104,22 @@ void Cust::find_cust() {
             "\n\t\t--------------------------", "\n\t\t 1. Search by CUSTOMER ID",
             "\n\t\t 2. Search by POST CODE", "\n\t\t 3. Return CUSTOMER Menu",
             "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
-           {}, [&](char number) {
-             switch (number) {
-               case '1':
-                 ask_line("\n Enter CUSTOMER ID: ", c_no);
-                 search(namelist, [&](const Customer& r) { return text_equal(r.cust_no, c_no); },
-                        show, kNotFount);
-                 return true;
-               case '2':
-                 ask_line("\n\n Enter post code: ", po_code);
-                 search(namelist, [&](const Customer& r) { return text_equal(r.p_code, po_code); },
-                        show, kNotFount);
-                 return true;
-               case '3':
-                 return false;
-               default:
-                 return true;
-             }
-           });
+           {},
+           {{'1',
+             [&] {
+               ask_line("\n Enter CUSTOMER ID: ", c_no);
+               search(
+                   namelist, [&](const Customer& r) { return text_equal(r.cust_no, c_no); }, show,
+                   kNotFount);
+             }},
+            {'2',
+             [&] {
+               ask_line("\n\n Enter post code: ", po_code);
+               search(
+                   namelist, [&](const Customer& r) { return text_equal(r.p_code, po_code); }, show,
+                   kNotFount);
+             }},
+            {'3', {}, true}});
 }
 
 void Cust::display_all_cust() { list_all(namelist, show_listed); }
@@ -116,21 +150,11 @@ void Cust::update_cust() {
   run_menu({"\n\n\t\t--------------------------", "\n\t\t     UPDATE CUSTOMER ",
             "\n\t\t--------------------------", "\n\t\t 1. Address", "\n\t\t 2. Thelepone Number",
             "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
-           {}, [&](char number) {
-             switch (number) {
-               case '1':
-                 for_each_match(namelist, matches, new_address, kNotFount);
-                 return true;
-               case '2':
-                 for_each_match(namelist, matches, new_telephone, kNotFount);
-                 return true;
-               case '3':
-               case '4':
-                 return false;
-               default:
-                 return true;
-             }
-           });
+           {},
+           {{'1', [&] { for_each_match(namelist, matches, new_address, kNotFount); }},
+            {'2', [&] { for_each_match(namelist, matches, new_telephone, kNotFount); }},
+            {'3', {}, true},
+            {'4', {}, true}});
 }
 
 }  // namespace orvel

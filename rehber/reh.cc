@@ -13,10 +13,30 @@ constexpr const char* kNotFount = "\n**File Not Fount**\n";
 
 void show_listed(const Friend& r) {
   con().text({"\n_____________________________________________________________________",
-              "\n No : ", field(r.f_no), "\t", field(r.fname), " ", field(r.surname),
-              "\n Dob: ", field(r.dob), "\tEmail: ", field(r.email), "\n Url: ", field(r.url),
-              "\n Address : ", field(r.street), ", ", field(r.town), ", ", field(r.city), ", ",
-              field(r.p_code), ".", "\n Tel No  : ", field(r.tel_no), "\t Mobile: ",
+              "\n No : ",
+              field(r.f_no),
+              "\t",
+              field(r.fname),
+              " ",
+              field(r.surname),
+              "\n Dob: ",
+              field(r.dob),
+              "\tEmail: ",
+              field(r.email),
+              "\n Url: ",
+              field(r.url),
+              "\n Address : ",
+              field(r.street),
+              ", ",
+              field(r.town),
+              ", ",
+              field(r.city),
+              ", ",
+              field(r.p_code),
+              ".",
+              "\n Tel No  : ",
+              field(r.tel_no),
+              "\t Mobile: ",
               field(r.mob_no)});
 }
 
@@ -52,11 +72,31 @@ void Reh::add_fri() {
 
 int Reh::display_fri(int c) {
   const Friend& r = friendlist[c];
-  con().text({"\n No : ", field(r.f_no), "\n", field(r.fname), " ", field(r.surname),
-              "\n Date of Bith: ", field(r.dob), "\n Email: ", field(r.email), "\n Url: ",
-              field(r.url), "\n Address : ", field(r.street), ", ", field(r.town), ", ",
-              field(r.city), ", ", field(r.p_code), ".", "\n Tel No  : ", field(r.tel_no),
-              "\n Mobile: ", field(r.mob_no)});
+  con().text({"\n No : ",
+              field(r.f_no),
+              "\n",
+              field(r.fname),
+              " ",
+              field(r.surname),
+              "\n Date of Bith: ",
+              field(r.dob),
+              "\n Email: ",
+              field(r.email),
+              "\n Url: ",
+              field(r.url),
+              "\n Address : ",
+              field(r.street),
+              ", ",
+              field(r.town),
+              ", ",
+              field(r.city),
+              ", ",
+              field(r.p_code),
+              ".",
+              "\n Tel No  : ",
+              field(r.tel_no),
+              "\n Mobile: ",
+              field(r.mob_no)});
   return c;
 }
 
@@ -68,24 +108,22 @@ void Reh::find_fri() {
             "\n\t\t--------------------------", "\n\t\t 1. Search by FRIEND ID",
             "\n\t\t 2. Search by FRIEND NAME", "\n\t\t 3. Return FRIEND Menu",
             "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
-           {}, [&](char number) {
-             switch (number) {
-               case '1':
-                 ask_value("\n Enter FRIEND ID: ", fno);
-                 search(friendlist, [&](const Friend& r) { return text_equal(r.f_no, fno); },
-                        show, kNotFount);
-                 return true;
-               case '2':
-                 ask_line("\n\n Enter friend Name: ", f_name);
-                 search(friendlist, [&](const Friend& r) { return text_equal(r.fname, f_name); },
-                        show, kNotFount);
-                 return true;
-               case '3':
-                 return false;
-               default:
-                 return true;
-             }
-           });
+           {},
+           {{'1',
+             [&] {
+               ask_value("\n Enter FRIEND ID: ", fno);
+               search(
+                   friendlist, [&](const Friend& r) { return text_equal(r.f_no, fno); }, show,
+                   kNotFount);
+             }},
+            {'2',
+             [&] {
+               ask_line("\n\n Enter friend Name: ", f_name);
+               search(
+                   friendlist, [&](const Friend& r) { return text_equal(r.fname, f_name); }, show,
+                   kNotFount);
+             }},
+            {'3', {}, true}});
 }
 
 void Reh::display_all_fri() { list_all(friendlist, show_listed); }
@@ -95,10 +133,13 @@ void Reh::update_fri() {
   char new_street[30] = {}, new_town[25] = {}, new_city[15] = {}, new_p_code[7] = {};
   char new_email[30] = {}, new_url[50] = {}, new_tel_no[20] = {}, new_mob_no[20] = {};
   ask_value("\n Enter FRIEND ID: ", fno);
-  auto change_each = [&](const std::function<void(Friend&)>& change) {
-    for_each_match(
-        friendlist, [&](const Friend& r) { return text_equal(r.f_no, fno); },
-        [&](int slot) { change(friendlist[slot]); }, kNotFount);
+  // An option: every friend with the number changed in turn.
+  auto change_each = [&](std::function<void(Friend&)> change) {
+    return [&fno, change] {
+      for_each_match(
+          friendlist, [&](const Friend& r) { return text_equal(r.f_no, fno); },
+          [&](int slot) { change(friendlist[slot]); }, kNotFount);
+    };
   };
   // Every pass saves first, so all changes are on disk when '6' leaves.
   run_menu({"\n\n\t\t--------------------------", "\n\t\t     UPDATE FRIEND ",
@@ -106,50 +147,33 @@ void Reh::update_fri() {
             "\n\t\t 3. Url", "\n\t\t 4. Thelepone Number", "\n\t\t 5. Mobile Number",
             "\n\t\t 6. FRIENDS Menu", "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
            [this] { save_fri(); },
-           [&](char number) {
-             switch (number) {
-               case '1':
-                 change_each([&](Friend& r) {
-                   ask_line("\n Enter New STREET: ", new_street);
-                   text_copy(r.street, new_street);
-                   ask_line("\n Enter New TOWN: ", new_town);
-                   text_copy(r.town, new_town);
-                   ask_value("\n Enter New CITY: ", new_city);
-                   text_copy(r.city, new_city);
-                   ask_line("\n Enter New POST CODE: ", new_p_code);
-                   text_copy(r.p_code, new_p_code);
-                 });
-                 return true;
-               case '2':
-                 change_each([&](Friend& r) {
-                   ask_value("\n Enter New EMAIL: ", new_email);
-                   text_copy(r.email, new_email);
-                 });
-                 return true;
-               case '3':
-                 change_each([&](Friend& r) {
-                   ask_value("\n Enter New URL: ", new_url);
-                   text_copy(r.url, new_url);
-                 });
-                 return true;
-               case '4':
-                 change_each([&](Friend& r) {
-                   ask_value("\n Enter New TELEPHONE NUMBER: ", new_tel_no);
-                   text_copy(r.tel_no, new_tel_no);
-                 });
-                 return true;
-               case '5':
-                 change_each([&](Friend& r) {
-                   ask_value("\n Enter New MOBILE NUMBER: ", new_mob_no);
-                   text_copy(r.mob_no, new_mob_no);
-                 });
-                 return true;
-               case '6':
-                 return false;
-               default:
-                 return true;
-             }
-           });
+           {{'1', change_each([&](Friend& r) {
+               ask_line("\n Enter New STREET: ", new_street);
+               text_copy(r.street, new_street);
+               ask_line("\n Enter New TOWN: ", new_town);
+               text_copy(r.town, new_town);
+               ask_value("\n Enter New CITY: ", new_city);
+               text_copy(r.city, new_city);
+               ask_line("\n Enter New POST CODE: ", new_p_code);
+               text_copy(r.p_code, new_p_code);
+             })},
+            {'2', change_each([&](Friend& r) {
+               ask_value("\n Enter New EMAIL: ", new_email);
+               text_copy(r.email, new_email);
+             })},
+            {'3', change_each([&](Friend& r) {
+               ask_value("\n Enter New URL: ", new_url);
+               text_copy(r.url, new_url);
+             })},
+            {'4', change_each([&](Friend& r) {
+               ask_value("\n Enter New TELEPHONE NUMBER: ", new_tel_no);
+               text_copy(r.tel_no, new_tel_no);
+             })},
+            {'5', change_each([&](Friend& r) {
+               ask_value("\n Enter New MOBILE NUMBER: ", new_mob_no);
+               text_copy(r.mob_no, new_mob_no);
+             })},
+            {'6', {}, true}});
 }
 
 }  // namespace orvel

@@ -14,9 +14,9 @@ constexpr const char* kNotFount = "\n**File Not Fount**\n";
 
 void show_listed(const Web& r) {
   con().text({"\n_____________________________________________________________________",
-              "\n Web No: ", field(r.web_no), "\t E-mail: ", field(r.email), "\n Page Title: ",
-              field(r.web_name), "\n Url: Http://", field(r.url), "\n Start: ", field(r.s_date),
-              "\t Due: ", field(r.a_date), "\n Cost (in pound): "});
+              "\n Web No: ", field(r.web_no), "\t E-mail: ", field(r.email),
+              "\n Page Title: ", field(r.web_name), "\n Url: Http://", field(r.url),
+              "\n Start: ", field(r.s_date), "\t Due: ", field(r.a_date), "\n Cost (in pound): "});
   con().number(r.cost);
   con().text({"\t Paid (Y=Yes/N=No): ", field(r.paid), "\n Descrip. & Com.: \n", field(r.com)});
 }
@@ -53,9 +53,9 @@ void Webs::add_web() {
 
 int Webs::display_web(int w) {
   const Web& r = weblist[w];
-  con().text({"\n Web No: ", field(r.web_no), "\n E-mail: ", field(r.email), "\n Page Title: ",
-              field(r.web_name), "\n Url: Http://", field(r.url), "\n Start: ", field(r.s_date),
-              "\n Due: ", field(r.a_date), "\n Cost (in pound): "});
+  con().text({"\n Web No: ", field(r.web_no), "\n E-mail: ", field(r.email),
+              "\n Page Title: ", field(r.web_name), "\n Url: Http://", field(r.url),
+              "\n Start: ", field(r.s_date), "\n Due: ", field(r.a_date), "\n Cost (in pound): "});
   con().number(r.cost);
   con().text({"\n Paid (Y=Yes/N=No): ", field(r.paid), "\n\n Descrp. & Com.: \n", field(r.com)});
   return w;
@@ -65,28 +65,25 @@ void Webs::find_web() {
   char w_no[5] = {};
   char e_mail[30] = {};
   auto show = [this](int slot) { display_web(slot); };
-  run_menu({"\n\n\t\t--------------------------", "\n\t\t    FIND WEB RECORD ",
-            "\n\t\t--------------------------", "\n\t\t 1. Search by WEB ID",
-            "\n\t\t 2. Search by E-MAIL", "\n\t\t 3. Return WEB Menu",
-            "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
-           {}, [&](char number) {
-             switch (number) {
-               case '1':
-                 ask_value("\n Enter WEB NO: ", w_no);
-                 search(weblist, [&](const Web& r) { return text_equal(r.web_no, w_no); }, show,
-                        kNotFound);
-                 return true;
-               case '2':
-                 ask_value("\n\n Enter E-MAIL: ", e_mail);
-                 search(weblist, [&](const Web& r) { return text_equal(r.email, e_mail); }, show,
-                        kNotFount);
-                 return true;
-               case '3':
-                 return false;
-               default:
-                 return true;
-             }
-           });
+  run_menu(
+      {"\n\n\t\t--------------------------", "\n\t\t    FIND WEB RECORD ",
+       "\n\t\t--------------------------", "\n\t\t 1. Search by WEB ID",
+       "\n\t\t 2. Search by E-MAIL", "\n\t\t 3. Return WEB Menu",
+       "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
+      {},
+      {{'1',
+        [&] {
+          ask_value("\n Enter WEB NO: ", w_no);
+          search(
+              weblist, [&](const Web& r) { return text_equal(r.web_no, w_no); }, show, kNotFound);
+        }},
+       {'2',
+        [&] {
+          ask_value("\n\n Enter E-MAIL: ", e_mail);
+          search(
+              weblist, [&](const Web& r) { return text_equal(r.email, e_mail); }, show, kNotFount);
+        }},
+       {'3', {}, true}});
 }
 
 void Webs::display_all_web() { list_all(weblist, show_listed); }
@@ -97,67 +94,51 @@ void Webs::update_web() {
   float add = 0, takawey = 0;
   ask_value("\n Enter WEB No: ", w_no);
   auto matches = [&](const Web& r) { return text_equal(r.web_no, w_no); };
-  // Each option changes every matching record and saves the table after each.
-  auto change_each = [&](const std::function<void(Web&)>& change) {
-    for_each_match(
-        weblist, matches,
-        [&](int slot) {
-          change(weblist[slot]);
-          save_web();
-        },
-        kNotFount);
+  // An option: every matching record changed in turn, the table saved after each.
+  auto change_each = [&](std::function<void(Web&)> change) {
+    return [this, matches, change] {
+      for_each_match(
+          weblist, matches,
+          [&](int slot) {
+            change(weblist[slot]);
+            save_web();
+          },
+          kNotFount);
+    };
   };
-  run_menu({"\n\n\t\t--------------------------", "\n\t\t     UPDATE WEB ",
-            "\n\t\t--------------------------", "\n\t\t 1. E-Mail", "\n\t\t 2. Page Name",
-            "\n\t\t 3. URL Address", "\n\t\t 4. Add Cost", "\n\t\t 5. Takawey Cost",
-            "\n\t\t 6. Paid", "\n\t\t 7. Return Web Menu", "\n\t\t--------------------------",
-            "\n\n\t\t Enter Number:"},
-           {}, [&](char number) {
-             switch (number) {
-               case '1':
-                 change_each([&](Web& r) {
-                   ask_value("\n Enter New E-MAIL: ", new_email);
-                   text_copy(r.email, new_email);
-                 });
-                 return true;
-               case '2':
-                 change_each([&](Web& r) {
-                   ask_line("\n Enter New PAGE TITLE: ", new_pname);
-                   text_copy(r.web_name, new_pname);
-                 });
-                 return true;
-               case '3':
-                 change_each([&](Web& r) {
-                   ask_value("\n Enter New URL: ", new_url);
-                   text_copy(r.url, new_url);
-                 });
-                 return true;
-               case '4':
-                 change_each([&](Web& r) {
-                   con().text("\n Enter ADD To COST ");
-                   con().number_input(add);
-                   r.cost = r.cost + add;
-                 });
-                 return true;
-               case '5':
-                 change_each([&](Web& r) {
-                   con().text("\n Enter To TAKAWEY From COST ");
-                   con().number_input(takawey);
-                   r.cost = r.cost - takawey;
-                 });
-                 return true;
-               case '6':
-                 change_each([&](Web& r) {
-                   ask_value("\n Enter To Update PAID (Y/N): ", u_paid);
-                   text_copy(r.paid, u_paid);
-                 });
-                 return true;
-               case '7':
-                 return false;
-               default:
-                 return true;
-             }
-           });
+  run_menu(
+      {"\n\n\t\t--------------------------", "\n\t\t     UPDATE WEB ",
+       "\n\t\t--------------------------", "\n\t\t 1. E-Mail", "\n\t\t 2. Page Name",
+       "\n\t\t 3. URL Address", "\n\t\t 4. Add Cost", "\n\t\t 5. Takawey Cost", "\n\t\t 6. Paid",
+       "\n\t\t 7. Return Web Menu", "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
+      {},
+      {{'1', change_each([&](Web& r) {
+          ask_value("\n Enter New E-MAIL: ", new_email);
+          text_copy(r.email, new_email);
+        })},
+       {'2', change_each([&](Web& r) {
+          ask_line("\n Enter New PAGE TITLE: ", new_pname);
+          text_copy(r.web_name, new_pname);
+        })},
+       {'3', change_each([&](Web& r) {
+          ask_value("\n Enter New URL: ", new_url);
+          text_copy(r.url, new_url);
+        })},
+       {'4', change_each([&](Web& r) {
+          con().text("\n Enter ADD To COST ");
+          con().number_input(add);
+          r.cost = r.cost + add;
+        })},
+       {'5', change_each([&](Web& r) {
+          con().text("\n Enter To TAKAWEY From COST ");
+          con().number_input(takawey);
+          r.cost = r.cost - takawey;
+        })},
+       {'6', change_each([&](Web& r) {
+          ask_value("\n Enter To Update PAID (Y/N): ", u_paid);
+          text_copy(r.paid, u_paid);
+        })},
+       {'7', {}, true}});
 }
 
 }  // namespace orvel
