@@ -1,0 +1,265 @@
+// Runs the built orvel binary for end-to-end tests: through pipes, or on a pseudo-terminal.
+#include "tests/process.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace orvel::testkit {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int ms_until(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+void check(bool ok, const char* what) {
+  if (!ok) throw std::runtime_error(std::string(what) + ": " + strerror(errno));
+}
+
+void record_status(RunResult& result, int status) {
+  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+}
+
+// Waits for the child until the deadline, then kills it.
+void reap(pid_t pid, Clock::time_point deadline, RunResult& result) {
+  int status = 0;
+  for (;;) {
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) return;
+    if (Clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      result.timed_out = true;
+      break;
+    }
+    usleep(1000);
+  }
+  record_status(result, status);
+}
+
+// The test process's own environment with the extra entries after it.
+std::vector<std::string> environment(const std::vector<std::string>& extra) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  env.insert(env.end(), extra.begin(), extra.end());
+  return env;
+}
+
+[[noreturn]] void exec_orvel(char* const* envp) {
+  char* argv[] = {const_cast<char*>(ORVEL_BIN), nullptr};
+  execve(ORVEL_BIN, argv, envp);
+  _exit(127);
+}
+
+// Feeds the input and collects the output at once, so neither pipe can fill up
+// and stall the other side; gives up at the deadline.
+bool pump(int in, int out, std::string_view input, std::string& output,
+          Clock::time_point deadline) {
+  for (;;) {
+    pollfd fds[2] = {{out, POLLIN, 0}, {in, POLLOUT, 0}};
+    int n = poll(fds, in >= 0 ? 2 : 1, ms_until(deadline));
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) return false;
+    if (in >= 0 && fds[1].revents) {
+      ssize_t w = write(in, input.data(), input.size());
+      if (w > 0) input.remove_prefix(static_cast<size_t>(w));
+      if (w < 0 && errno != EAGAIN && errno != EINTR) input = {};  // the child stopped reading
+      if (input.empty()) {
+        close(in);
+        in = -1;
+      }
+    }
+    if (fds[0].revents) {
+      char buf[65536];
+      ssize_t r = read(out, buf, sizeof buf);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      output.append(buf, static_cast<size_t>(r));
+    }
+  }
+  if (in >= 0) close(in);
+  return true;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/orvel-test-XXXXXX";
+  check(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+bool TempDir::exists(std::string_view name) const {
+  std::error_code ignored;
+  return std::filesystem::exists(file(name), ignored);
+}
+
+std::string TempDir::read(std::string_view name) const {
+  std::ifstream in(file(name), std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+RunResult run_orvel(const std::string& dir, std::string_view input, const RunOptions& options) {
+  signal(SIGPIPE, SIG_IGN);  // a child that ends early must not take the test with it
+  int in[2], out[2];
+  check(pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0, "pipe2");
+  std::vector<std::string> env = environment(options.env);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  Clock::time_point deadline = Clock::now() + options.limit;
+  pid_t pid = fork();
+  check(pid >= 0, "fork");
+  if (pid == 0) {
+    setsid();  // no controlling terminal: clearing has nowhere to go
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    signal(SIGPIPE, SIG_DFL);
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    if (options.before_exec) options.before_exec();
+    exec_orvel(envp.data());
+  }
+  close(in[0]);
+  close(out[1]);
+  fcntl(in[1], F_SETFL, O_NONBLOCK);
+  if (input.empty()) {
+    close(in[1]);
+    in[1] = -1;
+  }
+  RunResult result;
+  if (!pump(in[1], out[0], input, result.output, deadline)) deadline = Clock::now();
+  close(out[0]);
+  reap(pid, deadline, result);
+  return result;
+}
+
+PtySession::PtySession(const std::string& dir) {
+  pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+  check(pid_ >= 0, "forkpty");
+  if (pid_ == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    exec_orvel(environ);
+  }
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  check(slave_ >= 0, "open slave");
+}
+
+PtySession::~PtySession() {
+  if (!reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  close(slave_);
+  close(master_);
+}
+
+void PtySession::send(std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = write(master_, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    check(n > 0, "write to pty");
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+bool PtySession::read_some(int timeout_ms) {
+  pollfd p{master_, POLLIN, 0};
+  if (poll(&p, 1, timeout_ms) <= 0) return false;
+  char buf[65536];
+  ssize_t n = read(master_, buf, sizeof buf);
+  if (n <= 0) return false;
+  out_.append(buf, static_cast<size_t>(n));
+  return true;
+}
+
+bool PtySession::wait_for(std::string_view text, milliseconds limit) {
+  Clock::time_point deadline = Clock::now() + limit;
+  for (;;) {
+    size_t at = out_.find(text, mark_);
+    if (at != std::string::npos) {
+      mark_ = at + text.size();
+      return true;
+    }
+    if (Clock::now() >= deadline) return false;
+    read_some(ms_until(deadline));
+  }
+}
+
+// Keeps reading meanwhile: a child blocked on a full terminal never gets there.
+bool PtySession::wait_raw(bool raw, milliseconds limit) {
+  Clock::time_point deadline = Clock::now() + limit;
+  for (;;) {
+    bool now_raw = (mode().c_lflag & ICANON) == 0;
+    if (now_raw == raw) return true;
+    if (Clock::now() >= deadline) return false;
+    read_some(1);
+  }
+}
+
+termios PtySession::mode() const {
+  termios t{};
+  check(tcgetattr(slave_, &t) == 0, "tcgetattr");
+  return t;
+}
+
+void PtySession::signal(int sig) { kill(pid_, sig); }
+
+RunResult PtySession::wait_exit(milliseconds limit) {
+  Clock::time_point deadline = Clock::now() + limit;
+  RunResult result;
+  int status = 0;
+  for (;;) {
+    pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) break;
+    if (Clock::now() >= deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      result.timed_out = true;
+      break;
+    }
+    read_some(5);
+  }
+  reaped_ = true;
+  while (read_some(0)) {
+  }
+  record_status(result, status);
+  result.output = out_;
+  return result;
+}
+
+bool same_mode(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+         cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+}  // namespace orvel::testkit
