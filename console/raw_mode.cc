@@ -21,13 +21,15 @@ void restore_and_die(int sig) {
   raise(sig);
 }
 
+// A signal the user's shell set to be ignored stays ignored.
 void catch_fatal_signals() {
   struct sigaction sa {};
   sa.sa_handler = restore_and_die;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_NODEFER;
   for (size_t i = 0; i < sizeof kFatal / sizeof kFatal[0]; ++i) {
-    sigaction(kFatal[i], &sa, &g_previous[i]);
+    sigaction(kFatal[i], nullptr, &g_previous[i]);
+    if (g_previous[i].sa_handler != SIG_IGN) sigaction(kFatal[i], &sa, nullptr);
   }
 }
 
