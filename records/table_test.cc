@@ -1,0 +1,268 @@
+// The three tables against their data files, and the add-slot rule they share.
+#include "records/table.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+
+#include "console/memory_device.h"
+#include "customer/cust.h"
+#include "rehber/reh.h"
+#include "web/webs.h"
+
+namespace orvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Customers {
+  using Rec = Customer;
+  static constexpr const char* kFile = "customer.dat";
+  static constexpr size_t kFileSize = 90000;
+  static Table<Rec>& table() { return namelist; }
+  static void save() { Cust().save_cust(); }
+  static void load() { Cust().load_cust(); }
+  static void add() { Cust().add_cust(); }
+};
+
+struct WebPages {
+  using Rec = Web;
+  static constexpr const char* kFile = "web.dat";
+  static constexpr size_t kFileSize = 108500;
+  static Table<Rec>& table() { return weblist; }
+  static void save() { Webs().save_web(); }
+  static void load() { Webs().load_web(); }
+  static void add() { Webs().add_web(); }
+};
+
+struct Friends {
+  using Rec = Friend;
+  static constexpr const char* kFile = "friend.dat";
+  static constexpr size_t kFileSize = 129500;
+  static Table<Rec>& table() { return friendlist; }
+  static void save() { Reh().save_fri(); }
+  static void load() { Reh().load_fri(); }
+  static void add() { Reh().add_fri(); }
+};
+
+std::string read_file(const char* name) {
+  std::ifstream in(name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Bytes nobody would write by chance; NULs often, bytes after them too. The
+// same seed gives the same start whatever the length.
+std::string pattern(unsigned seed, size_t size) {
+  std::mt19937 rng(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = rng() % 4 == 0 ? '\0' : static_cast<char>(rng());
+  return bytes;
+}
+
+// Each test in a fresh directory of its own, with a console in memory.
+template <class Kind>
+class TableTest : public testing::Test {
+ protected:
+  static constexpr size_t kImage = sizeof(Table<typename Kind::Rec>);
+
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "orvel-table-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    dir_ = tmpl;
+    home_ = fs::current_path();
+    fs::current_path(dir_);
+    set_console(&console_);
+    memset(Kind::table(), 0, kImage);
+  }
+  void TearDown() override {
+    fs::current_path(home_);
+    fs::remove_all(dir_);
+  }
+
+  static std::string image() { return {reinterpret_cast<const char*>(Kind::table()), kImage}; }
+  static void set_image(const std::string& bytes) { memcpy(Kind::table(), bytes.data(), kImage); }
+  static int32_t total() { return Kind::table()[1].total; }
+  static void set_total(int32_t total) { Kind::table()[1].total = total; }
+  static void set_step(int32_t num) { Kind::table()[2].num = num; }
+
+  fs::path dir_, home_;
+  MemoryDevice device_;
+  Console console_{device_};
+};
+
+using Kinds = testing::Types<Customers, WebPages, Friends>;
+TYPED_TEST_SUITE(TableTest, Kinds);
+
+TYPED_TEST(TableTest, SavedTableLoadsBackByteForByte) {
+  const std::string saved = pattern(1, this->kImage);
+  this->set_image(saved);
+  TypeParam::save();
+  std::string file = read_file(TypeParam::kFile);
+  EXPECT_EQ(file.size(), TypeParam::kFileSize);
+  EXPECT_EQ(file, saved);  // slot 0 first, bytes after each NUL as they were
+
+  memset(TypeParam::table(), 0, this->kImage);
+  TypeParam::load();
+  EXPECT_EQ(this->image(), saved);
+  EXPECT_EQ(this->device_.output, "");
+}
+
+// The file's bytes replace the table's from the start; whatever lies past
+// the file's end, or past 500 records, keeps what it held.
+TYPED_TEST(TableTest, LoadReplacesWhatTheFileCovers) {
+  const size_t rec = sizeof(typename TypeParam::Rec);
+  const struct {
+    const char* what;
+    std::optional<size_t> size;  // none: no file at all
+  } cases[] = {
+      {"missing", {}},
+      {"empty", 0},
+      {"cut off after 400 bytes", 400},
+      {"one record", rec},
+      {"one byte short", this->kImage - 1},
+      {"whole", this->kImage},
+      {"longer", this->kImage + 3 * rec + 5},
+  };
+  const std::string memory = pattern(2, this->kImage);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(TypeParam::kFile);
+    size_t covered = 0;
+    if (c.size) {
+      std::ofstream(TypeParam::kFile, std::ios::binary) << pattern(3, *c.size);
+      covered = std::min(*c.size, this->kImage);
+    }
+    this->set_image(memory);
+    TypeParam::load();
+    EXPECT_EQ(this->image(), pattern(3, covered) + memory.substr(covered));
+  }
+}
+
+TEST(ShortCustomerFile, FourHundredBytesCoverTwoSlotsAndFortyBytes) {
+  MemoryDevice device;
+  Console console(device);
+  set_console(&console);
+  std::string tmpl = (fs::temp_directory_path() / "orvel-short-XXXXXX").string();
+  ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+  fs::path home = fs::current_path();
+  fs::current_path(tmpl);
+  std::ofstream("customer.dat", std::ios::binary) << std::string(400, 'F');
+  memset(namelist, 'M', sizeof namelist);
+  Cust().load_cust();
+  fs::current_path(home);
+  fs::remove_all(tmpl);
+
+  const auto* slot = reinterpret_cast<const unsigned char*>(namelist);
+  for (int i = 0; i < kSlots; ++i, slot += sizeof(Customer)) {
+    size_t from_file = i < 2 ? sizeof(Customer) : i == 2 ? 40 : 0;
+    for (size_t b = 0; b < sizeof(Customer); ++b)
+      ASSERT_EQ(slot[b], b < from_file ? 'F' : 'M') << "slot " << i << " byte " << b;
+  }
+}
+
+// 499 less the counter; a negative counter adds nothing without a word, and
+// a full table says so once, waits for a key and changes nothing.
+TYPED_TEST(TableTest, AddSlotIsFourHundredNinetyNineLessTheCounter) {
+  const struct {
+    int32_t counter;
+    std::optional<int> slot;
+    bool full;
+  } cases[] = {
+      {0, 499, false},        {1, 498, false}, {499, 0, false}, {-1, {}, false},
+      {INT32_MIN, {}, false}, {500, {}, true}, {501, {}, true}, {INT32_MAX, {}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.counter);
+    this->set_image(pattern(4, this->kImage));
+    this->set_total(c.counter);
+    const std::string before = this->image();
+    this->device_.output.clear();
+    this->device_.pauses = 0;
+    EXPECT_EQ(add_slot(TypeParam::table()), c.slot);
+    EXPECT_EQ(this->device_.output, c.full ? "\n**Table Full**\n" : "");
+    EXPECT_EQ(this->device_.pauses, c.full ? 1u : 0u);
+    EXPECT_EQ(this->image(), before);
+  }
+}
+
+// The add itself on a table it cannot add to: nothing read, nothing saved.
+TYPED_TEST(TableTest, AddToAFullOrNegativeTableReadsAndSavesNothing) {
+  for (int32_t counter : {500, INT32_MAX, -1}) {
+    SCOPED_TRACE(counter);
+    MemoryDevice device;  // a fresh input model for each case
+    device.input = "unread words\n";
+    Console console(device);
+    set_console(&console);
+    this->set_total(counter);
+    const std::string before = this->image();
+    TypeParam::add();
+    EXPECT_EQ(device.output, counter >= 0 ? "\n**Table Full**\n" : "");
+    EXPECT_EQ(device.pauses, counter >= 0 ? 1u : 0u);
+    EXPECT_EQ(this->image(), before);
+    EXPECT_FALSE(fs::exists(TypeParam::kFile));
+    char word[16] = {};
+    console.word_value(word);
+    EXPECT_STREQ(word, "unread");
+    set_console(&this->console_);
+  }
+}
+
+// Slot 1's total becomes total + slot 2's num + 1, wrapping as the 32-bit
+// field would; nothing else in the table changes.
+TYPED_TEST(TableTest, CounterAdvancesByStepPlusOneAndWraps) {
+  const struct {
+    int32_t total, num, next;
+  } cases[] = {
+      {0, 0, 1},
+      {7, 4, 12},
+      {3, -1, 3},
+      {INT32_MAX, 0, INT32_MIN},
+      {0, INT32_MAX, INT32_MIN},
+      {INT32_MIN, INT32_MIN, 1},
+      {-1, -1, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.total);
+    this->set_image(pattern(5, this->kImage));
+    this->set_total(c.total);
+    this->set_step(c.num);
+    std::string expected = this->image();
+    EXPECT_EQ(advance_counter(TypeParam::table()), c.next);
+    EXPECT_EQ(this->total(), c.next);
+    this->set_total(c.total);
+    EXPECT_EQ(this->image(), expected);
+  }
+}
+
+// Successive adds from an empty table: the slot each takes and the running
+// number it shows.
+TYPED_TEST(TableTest, SuccessiveAddsWalkDownByTheStep) {
+  const struct {
+    int32_t num;
+    int slots[3];
+    int32_t numbers[3];
+  } cases[] = {
+      {0, {499, 498, 497}, {1, 2, 3}},
+      {4, {499, 494, 489}, {5, 10, 15}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.num);
+    memset(TypeParam::table(), 0, this->kImage);
+    this->set_step(c.num);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(add_slot(TypeParam::table()), c.slots[i]);
+      EXPECT_EQ(advance_counter(TypeParam::table()), c.numbers[i]);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvel
