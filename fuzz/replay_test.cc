@@ -1,0 +1,49 @@
+// Replays the seed dialogues and every input the fuzzer once broke the program with.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "fuzz/dialogue_harness.h"
+
+namespace orvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kFuzzDir = fs::path(__FILE__).parent_path();
+
+std::vector<fs::path> inputs_in(const fs::path& dir) {
+  std::vector<fs::path> found;
+  if (!fs::is_directory(dir)) return found;
+  for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
+    if (e.is_regular_file()) found.push_back(e.path());
+  }
+  return found;
+}
+
+std::string replay(const fs::path& input) {
+  std::ifstream in(input, std::ios::binary);
+  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return run_dialogue(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+TEST(FuzzReplay, SeedDialoguesRunToTheirEnd) {
+  enter_scratch_dir();
+  std::vector<fs::path> seeds = inputs_in(kFuzzDir / "corpus");
+  ASSERT_GE(seeds.size(), 10u) << "the seed corpus is missing from " << kFuzzDir;
+  for (const fs::path& seed : seeds) EXPECT_EQ(replay(seed), "") << seed;
+}
+
+TEST(FuzzReplay, KeptRegressionsStayFixed) {
+  enter_scratch_dir();
+  for (const fs::path& input : inputs_in(kFuzzDir / "regressions")) {
+    EXPECT_EQ(replay(input), "") << input;
+  }
+}
+
+}  // namespace
+}  // namespace orvel
