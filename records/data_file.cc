@@ -54,17 +54,22 @@ bool fill(int fd, mode_t mode, std::span<const std::byte> image) {
   return fchmod(fd, mode) == 0 && write_all(fd, image) && fsync(fd) == 0;
 }
 
+enum class Made { kWhole, kFailed, kUnsupported };
+
 // An unnamed file leaves nothing behind if the process dies while it is written;
 // it gets the temporary name only once it is whole.
-bool make_unnamed(const std::string& dir, const std::string& temp, mode_t mode,
+Made make_unnamed(const std::string& dir, const std::string& temp, mode_t mode,
                   std::span<const std::byte> image) {
   int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  if (fd < 0) return errno == EOPNOTSUPP || errno == EISDIR ? Made::kUnsupported : Made::kFailed;
+  bool filled = fill(fd, mode, image);
   std::string proc = "/proc/self/fd/" + std::to_string(fd);
   unlink(temp.c_str());
-  bool ok = fill(fd, mode, image) &&
-            linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
-  return close(fd) == 0 && ok;
+  bool linked =
+      filled && linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  bool closed = close(fd) == 0;
+  if (filled && !linked) return Made::kUnsupported;  // no /proc to name it through
+  return filled && closed ? Made::kWhole : Made::kFailed;
 }
 
 // Where unnamed files are not to be had.
@@ -106,7 +111,10 @@ bool DataFile::save(std::span<const std::byte> image) const {
   }
   std::string dir = dir_of(*target);
   std::string temp = dir + "/." + base_of(*target) + ".new";
-  bool ok = make_unnamed(dir, temp, mode, image) || make_named(temp, mode, image);
+  // A failed write is not tried again under another name: the disk or the
+  // size limit would refuse it again.
+  Made made = make_unnamed(dir, temp, mode, image);
+  bool ok = made == Made::kWhole || (made == Made::kUnsupported && make_named(temp, mode, image));
   ok = ok && rename(temp.c_str(), target->c_str()) == 0;
   if (!ok) {
     unlink(temp.c_str());
