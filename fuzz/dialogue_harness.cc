@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -115,14 +116,31 @@ struct Before {
 };
 
 // Keeps no transcript, but reads every byte written, so a text that reaches
-// past its memory shows up under the sanitizers.
+// past its memory shows up under the sanitizers. It may hand over the input a
+// line a read, as a terminal does.
 class QuietDevice : public MemoryDevice {
  public:
   uint32_t hash = 2166136261u;
+  bool terminal_lines = false;
+
+  size_t read(char* buf, size_t size) override {
+    size_t n = std::min(size, input.size() - pos_);
+    if (terminal_lines) {
+      size_t newline = input.find('\n', pos_);
+      if (newline != std::string::npos) n = std::min(n, newline + 1 - pos_);
+    }
+    input.copy(buf, n, pos_);
+    pos_ += n;
+    return n;
+  }
+  bool reads_lines() const override { return terminal_lines; }
   void write(std::string_view bytes) override {
     for (char c : bytes) hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
   }
   void clear_screen() override {}
+
+ private:
+  size_t pos_ = 0;
 };
 
 void clear_dir() {
@@ -178,12 +196,13 @@ std::string run_dialogue(const uint8_t* data, size_t size) {
   for (const Kind& kind : kKinds) std::fill(kind.table.begin(), kind.table.end(), std::byte{0});
 
   Bytes in(data, size);
-  uint8_t header = static_cast<uint8_t>(in.number(1));
+  uint8_t files = static_cast<uint8_t>(in.number(1));
+  uint8_t console_kind = static_cast<uint8_t>(in.number(1));
   Before before[3];
   for (int i = 0; i < 3; ++i) {
-    auto choice = static_cast<FileChoice>(header >> (2 * i) & 3);
+    auto choice = static_cast<FileChoice>(files >> (2 * i) & 3);
     if (choice == kAbsent) {
-      before[i].directory = header & 0x40;
+      before[i].directory = files & 0x40;
       if (before[i].directory) fs::create_directory(kKinds[i].name);
       continue;
     }
@@ -192,7 +211,8 @@ std::string run_dialogue(const uint8_t* data, size_t size) {
   }
 
   QuietDevice device;
-  device.keyboard = header & 0x80;
+  device.keyboard = console_kind & 1;
+  device.terminal_lines = console_kind & 2;
   if (device.keyboard) {
     for (char key : in.take(in.number(1))) {
       uint8_t b = static_cast<uint8_t>(key);

@@ -12,11 +12,12 @@ namespace orvel {
 //              0 no file, 1 the bytes as they are (any size),
 //              2 a whole image tiled with the bytes,
 //              3 a whole zero image, the bytes at its start, then counter and step;
-//            bit 6: a file chosen as absent is a directory of that name instead;
-//            bit 7: pauses take keys from the key list below.
+//            bit 6: a file chosen as absent is a directory of that name instead.
+//   byte 1   bit 0: pauses take keys from the key list below;
+//            bit 1: each read gives at most one line, as from a terminal.
 //   for each file of kind 1 to 3: a 16-bit little-endian length, that many bytes;
 //            kind 3 then four bytes of counter and four of step (little-endian).
-//   if bit 7: a count, then that many keys (a byte of 128 or more is a two-step
+//   if keys: a count, then that many keys (a byte of 128 or more is a two-step
 //            key, 256 plus its low seven bits).
 //   the rest: what the user types.
 // Runs the program in the working directory from empty tables until it exits
