@@ -1,14 +1,375 @@
-// The input model and the number input and output, driven from memory.
+// The console primitives over a device in memory: the two buffers, numbers, output, pause.
 #include "console/console.h"
 
 #include <gtest/gtest.h>
+
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "console/memory_device.h"
 
 namespace orvel {
 namespace {
 
-TEST(NumberOutput, Smoke) { EXPECT_EQ(format_number(12.5f), "12.5"); }
+// A console reading the given lines; on a terminal each read is one line,
+// so device.reads counts the waits for a typed line.
+struct Rig {
+  MemoryDevice device;
+  Console console{device};
+  explicit Rig(std::string input, bool terminal = true) {
+    device.input = std::move(input);
+    device.terminal_lines = terminal;
+  }
+  char choice() {
+    char c = '?';
+    console.choice_input(c);
+    return c;
+  }
+  std::string word() {
+    char w[32] = {};
+    console.word_input(w);
+    return w;
+  }
+  std::string line() {
+    char l[1024] = {};
+    console.line_input(l);
+    return l;
+  }
+  // True when the choice input ends the program with status 0.
+  bool choice_exits() {
+    try {
+      choice();
+    } catch (const ExitRequest& e) {
+      return e.status == 0;
+    }
+    return false;
+  }
+};
+
+TEST(Buffers, AChoiceLeavesTheRestOfItsLineForTheWordBufferOnly) {
+  Rig rig("12\nfresh line\nX\n");
+  EXPECT_EQ(rig.choice(), '1');
+  EXPECT_EQ(rig.device.reads, 1u);
+  EXPECT_EQ(rig.choice(), '2');  // without waiting
+  EXPECT_EQ(rig.device.reads, 1u);
+  EXPECT_EQ(rig.line(), "fresh line");  // the choice's newline is not seen here
+  EXPECT_EQ(rig.device.reads, 2u);
+  EXPECT_EQ(rig.choice(), 'X');  // skips the newline after "12" and waits
+  EXPECT_EQ(rig.device.reads, 3u);
+}
+
+TEST(Buffers, WordsOfOneLineAndALineAfterThem) {
+  Rig rig("Smith Jones\nnext\n");
+  EXPECT_EQ(rig.word(), "Smith");
+  EXPECT_EQ(rig.word(), "Jones");
+  EXPECT_EQ(rig.device.reads, 1u);
+  EXPECT_EQ(rig.line(), "next");
+  EXPECT_EQ(rig.device.reads, 2u);
+}
+
+TEST(Buffers, WordSkipsEmptyAndBlankLines) {
+  Rig rig("\n \t\v\f\r\nMR\n");
+  EXPECT_EQ(rig.word(), "MR");
+  EXPECT_EQ(rig.device.reads, 3u);
+}
+
+TEST(Buffers, LineKeepsItsBlanksAndDropsCarriageReturns) {
+  Rig rig("  two  words \t\r\n\na\rb\r\n");
+  EXPECT_EQ(rig.line(), "  two  words \t");
+  char empty[4] = "old";
+  rig.console.line_input(empty);
+  EXPECT_EQ(std::string(empty, 4), std::string("\0ld\0", 4));  // bytes after the NUL stay
+  EXPECT_EQ(rig.line(), "ab");
+}
+
+// After a failed number the next choice drops exactly one refill: the choice
+// after it shows where that refill ended.
+TEST(Buffers, ARefillIsOneLineOrItsFirst512CharactersOtherThanCR) {
+  std::string a510(510, 'a'), cr_a511;
+  for (int i = 0; i < 511; ++i) cr_a511 += "a\r";
+  const std::pair<std::string, char> cases[] = {
+      {"x1\nZ\n", 'Z'},                                 // one line a refill, even from a pipe
+      {"x" + a510 + "\nZ\n", 'Z'},                      // 512 with its newline: one refill
+      {"x" + a510 + "bcd\nZ\n", 'c'},                   // 513: the first 512, then the rest
+      {"x\r" + cr_a511 + "cd\nZ\n", 'c'},               // 1024 bytes, of them 512 not CR
+      {"x\r" + cr_a511.substr(0, 600) + "\nZ\n", 'Z'},  // 602 bytes, of them 301 not CR
+  };
+  for (const auto& [input, next] : cases) {
+    for (bool terminal : {false, true}) {
+      Rig rig(input, terminal);
+      float x = 1;
+      rig.console.number_input(x);
+      EXPECT_EQ(rig.choice(), next) << input.size() << " bytes, terminal " << terminal;
+    }
+  }
+}
+
+TEST(EndOfInput, CtrlZEndsItAndTheCharactersBeforeItCount) {
+  Rig words(
+      "ab\x1a"
+      "cd\nmore\n");
+  EXPECT_EQ(words.choice(), 'a');
+  EXPECT_EQ(words.choice(), 'b');
+  EXPECT_TRUE(words.choice_exits());
+
+  Rig lines(
+      "ab\x1a"
+      "cd\nmore\n");
+  char l[8] = "old";
+  lines.console.line_input(l);
+  EXPECT_STREQ(l, "ab");
+  strcpy(l, "old");
+  lines.console.line_input(l);
+  EXPECT_STREQ(l, "old");
+  EXPECT_EQ(lines.word(), "");
+}
+
+// The terminal's end-of-file key (byte 4 here) in mid-line hands over what was
+// typed at once; at the start of a line it ends the input.
+TEST(EndOfInput, TheTerminalsEndOfFileKey) {
+  Rig rig(
+      "ab\x04"
+      "cd\n\x04more\n");
+  EXPECT_EQ(rig.choice(), 'a');
+  EXPECT_EQ(rig.device.reads, 1u);
+  EXPECT_EQ(rig.choice(), 'b');
+  EXPECT_EQ(rig.choice(), 'c');
+  EXPECT_EQ(rig.device.reads, 2u);
+  EXPECT_EQ(rig.choice(), 'd');
+  EXPECT_TRUE(rig.choice_exits());
+  EXPECT_EQ(rig.line(), "");  // and holds for the line buffer too
+}
+
+TEST(EndOfInput, EachPrimitive) {
+  Rig rig("a last\nline");
+  EXPECT_EQ(rig.choice(), 'a');
+  char l[8] = "old";
+  rig.console.line_input(l);
+  EXPECT_STREQ(l, "line");  // a last line without its newline still counts
+  rig.console.line_input(l);
+  EXPECT_STREQ(l, "line");  // nothing came: the field is left alone
+  char w[8] = "old", v[8] = "old";
+  rig.console.word_input(w);
+  EXPECT_STREQ(w, "last");
+  rig.console.word_input(w);  // a record field gets the empty text
+  EXPECT_STREQ(w, "");
+  rig.console.word_value(v);  // a working value keeps its own
+  EXPECT_STREQ(v, "old");
+  float x = 3;
+  rig.console.number_input(x);
+  EXPECT_EQ(x, 3);
+  size_t reads = rig.device.reads;
+  EXPECT_TRUE(rig.choice_exits());
+  EXPECT_EQ(rig.device.reads, reads);  // the end holds: the device is not asked again
+  EXPECT_EQ(rig.device.output, "");
+}
+
+TEST(EndOfInput, AChoiceTakesWhatTheWordBufferStillHolds) {
+  Rig rig("xy");
+  EXPECT_EQ(rig.choice(), 'x');
+  EXPECT_EQ(rig.choice(), 'y');
+  EXPECT_TRUE(rig.choice_exits());
+}
+
+TEST(Overlong, WordAndLineStoreWidthLessOneAndTouchNothingElse) {
+  Rig rig("abcdefgh ij\n0123456789\nlast\n");
+  char w[8] = "WWWWWWW", l[8] = "LLLLLLL";
+  rig.console.word_input(std::span(w, 4));
+  EXPECT_EQ(std::string(w, 8), std::string("abc\0WWW\0", 8));
+  rig.console.word_input(std::span(w, 4));  // "defgh" went with its word
+  EXPECT_EQ(std::string(w, 8), std::string("ij\0\0WWW\0", 8));
+  rig.console.line_input(std::span(l, 5));
+  EXPECT_EQ(std::string(l, 8), std::string("0123\0LL\0", 8));
+  rig.console.line_input(std::span(l, 5));  // the rest of the line went with it
+  EXPECT_EQ(std::string(l, 8), std::string("last\0LL\0", 8));
+}
+
+TEST(FailedWordBuffer, HoldsUntilTheNextChoiceDropsItsLine) {
+  Rig rig("5e 7 8\nline\n4 6\n");  // the number fails at the blank after "5e"
+  float x = 5;
+  rig.console.number_input(x);
+  EXPECT_EQ(x, 5);
+  char v[8] = "val";
+  rig.console.word_value(v);
+  EXPECT_STREQ(v, "val");
+  EXPECT_EQ(rig.word(), "");
+  rig.console.number_input(x);
+  EXPECT_EQ(x, 5);
+  EXPECT_EQ(rig.device.reads, 1u);  // none of them waited
+  EXPECT_EQ(rig.line(), "line");    // the line buffer does not care
+  EXPECT_EQ(rig.choice(), '4');     // " 7 8" is gone
+  rig.console.number_input(x);
+  EXPECT_EQ(x, 6);  // and the word buffer is good again
+}
+
+// The float's bits, so that -0 and +0 differ.
+uint32_t bits(float f) { return std::bit_cast<uint32_t>(f); }
+
+TEST(NumberInput, GrammarRangeAndWhatIsLeft) {
+  const std::string zeros600(600, '0');
+  const struct {
+    std::string typed;
+    float value;
+    const char* left;  // the next word
+  } cases[] = {
+      {"12.50", 12.5f, "end"},
+      {"-.5", -0.5f, "end"},
+      {"1e3", 1000, "end"},
+      {"2.5E-1", 0.25f, "end"},
+      {"1.", 1, "end"},
+      {"+7", 7, "end"},
+      {"12abc", 12, "abc"},
+      {"0x10", 0, "x10"},
+      {"3e+2.5", 300, ".5"},
+      {"1e39", FLT_MAX, "end"},
+      {"-1e39", -FLT_MAX, "end"},
+      {"1e99999", FLT_MAX, "end"},
+      {"-1e-400", -0.0f, "end"},
+      {"1e-46", 0.0f, "end"},
+      {"1e-45", 0x1p-149f, "end"},
+      {"1" + zeros600 + "e-600", 1, "end"},  // one number across two refills
+      {"0." + zeros600 + "15e602", 15, "end"},
+      {std::string(700, '9'), FLT_MAX, "end"},
+  };
+  for (const auto& c : cases) {
+    Rig rig(c.typed + "\nend\n");
+    float x = 99;
+    rig.console.number_input(x);
+    EXPECT_EQ(bits(x), bits(c.value)) << c.typed << " gave " << x;
+    EXPECT_EQ(rig.word(), c.left) << c.typed;
+  }
+}
+
+TEST(NumberInput, NoNumberKeepsTheTarget) {
+  for (const char* typed : {"abc", ".", "-", "+", "5e", "5e+", "-.e1", "e5", "-x"}) {
+    Rig rig(std::string(typed) + "\nmore\n");
+    float x = 42;
+    rig.console.number_input(x);
+    EXPECT_EQ(x, 42) << typed;
+    EXPECT_EQ(rig.word(), "") << typed;  // the word buffer failed, "more" is not read
+  }
+}
+
+// A float's upper midpoint plus a tail far below a 64-bit mantissa: rounded
+// there first it is a tie, which goes to the even float; rounded straight to
+// single precision it goes up.
+TEST(NumberInput, RoundsToExtendedPrecisionFirst) {
+  for (float f : {1.0f, 0.1f, 3e10f, 123.456f}) {
+    if (bits(f) & 1) f = std::nextafter(f, 0.0f);  // the even one of a pair
+    long double mid = (static_cast<long double>(f) + std::nextafter(f, INFINITY)) / 2;
+    char exact[160];
+    snprintf(exact, sizeof exact, "%.80Lf", mid);  // every digit of the midpoint
+    std::string typed = std::string(exact) + "1";
+    ASSERT_NE(strtof(typed.c_str(), nullptr), f) << typed;  // the case tells them apart
+    Rig rig(typed + "\n");
+    float x = 0;
+    rig.console.number_input(x);
+    EXPECT_EQ(x, f) << typed;
+  }
+}
+
+TEST(NumberOutput, SixSignificantDigits) {
+  const std::pair<float, const char*> cases[] = {
+      {0.0f, "0"},
+      {-0.0f, "0"},
+      {100, "100"},
+      {12.5f, "12.5"},
+      {19.99f, "19.99"},
+      {-19.99f, "-19.99"},
+      {0.5f, "0.5"},
+      {1234567, "1.23457e+06"},
+      {0.0001f, "0.0001"},
+      {0.00001f, "1e-05"},
+      {123456.5f, "123456"},
+      {999999.5f, "1e+06"},
+      {FLT_MAX, "3.40282e+38"},
+      {INFINITY, "+INF"},
+      {-INFINITY, "-INF"},
+      {NAN, "+NAN"},
+      {-NAN, "-NAN"},
+  };
+  for (auto [value, text] : cases) {
+    Rig rig("");
+    rig.console.number(value);
+    EXPECT_EQ(rig.device.output, text);
+  }
+}
+
+TEST(Output, InTheOrderOfTheCallsAndBoundedByTheField) {
+  Rig rig("");
+  char no_nul[4] = {'A', 'B', 'C', 'D'};
+  char after_nul[6] = {'x', 'y', '\0', 'z', 'z', 'z'};
+  rig.console.text(no_nul);
+  rig.console.text(after_nul);
+  rig.console.text("");
+  rig.console.integer(INT32_MIN);
+  rig.console.clear_screen();
+  rig.console.formatted("\n");
+  rig.console.integer(0);
+  rig.console.formatted(" %d|%d", {-7, INT32_MAX});
+  set_console(&rig.console);
+  show_today();
+  set_console(nullptr);
+  EXPECT_EQ(rig.device.output,
+            "ABCDxy-2147483648\x1b[H\x1b[2J\n0 -7|2147483647\n Date: 6/ 12/ 2026");
+}
+
+TEST(Output, PutOutBeforeEveryWait) {
+  Rig rig("w\n");
+  rig.device.keyboard = true;
+  rig.device.keys = {'k'};
+  rig.console.text("\n Name: ");
+  rig.word();
+  rig.console.number(1.5f);
+  rig.console.pause();
+  rig.console.text("bye");
+  EXPECT_THROW(rig.console.immediate_exit(0), ExitRequest);
+  EXPECT_EQ(rig.device.unflushed_waits, 0u);
+}
+
+TEST(Text, EqualityAndCopy) {
+  char abc[4] = "abc", abc_tail[6] = {'a', 'b', 'c', '\0', 'q', 'q'}, no_nul[3] = {'a', 'b', 'c'};
+  char upper[4] = "ABC", abcd[5] = "abcd", empty[1] = "";
+  EXPECT_TRUE(text_equal(abc, abc_tail));
+  EXPECT_TRUE(text_equal(abc, no_nul));
+  EXPECT_FALSE(text_equal(abc, upper));
+  EXPECT_FALSE(text_equal(abc, abcd));
+  EXPECT_FALSE(text_equal(empty, abc));
+  EXPECT_TRUE(text_equal(empty, ""));
+
+  char dst[8] = "1234567";
+  text_copy(dst, abc);
+  EXPECT_EQ(std::string(dst, 8), std::string("abc\0"
+                                             "567\0",
+                                             8));
+  text_copy(dst, empty);
+  EXPECT_EQ(std::string(dst, 8), std::string("\0bc\0"
+                                             "567\0",
+                                             8));
+}
+
+TEST(Pause, KeysAndThePendingSecondStep) {
+  Rig rig("");
+  rig.device.keys = {'a'};
+  rig.console.pause();  // no keyboard: back at once, the key untouched
+  EXPECT_EQ(rig.device.keys.size(), 1u);
+
+  rig.device.keyboard = true;
+  rig.device.keys = {'a', 256 + 59, 256, 'b'};  // a, F1, a two-step code of scan code 0
+  const size_t keys_left[] = {3, 2, 2, 1, 1, 0};
+  const size_t asked[] = {2, 3, 3, 4, 4, 5};
+  for (int i = 0; i < 6; ++i) {
+    rig.console.pause();
+    EXPECT_EQ(rig.device.keys.size(), keys_left[i]) << "pause " << i;
+    EXPECT_EQ(rig.device.pauses, asked[i]) << "pause " << i;
+  }
+}
 
 }  // namespace
 }  // namespace orvel
