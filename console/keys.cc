@@ -12,34 +12,67 @@ constexpr int kTwoStep = 256;
 // The PC scan codes of the keys that arrive as escape sequences.
 int scan_code_for_final(int final_byte) {
   switch (final_byte) {
-    case 'A': return 72;  // up
-    case 'B': return 80;  // down
-    case 'C': return 77;  // right
-    case 'D': return 75;  // left
-    case 'H': return 71;  // home
-    case 'F': return 79;  // end
-    case 'Z': return 15;  // shift-tab
-    case 'P': return 59;  // F1 to F4 as ESC O P..S
-    case 'Q': return 60;
-    case 'R': return 61;
-    case 'S': return 62;
-    default: return 0;
+    case 'A':
+      return 72;  // up
+    case 'B':
+      return 80;  // down
+    case 'C':
+      return 77;  // right
+    case 'D':
+      return 75;  // left
+    case 'H':
+      return 71;  // home
+    case 'F':
+      return 79;  // end
+    case 'Z':
+      return 15;  // shift-tab
+    case 'P':
+      return 59;  // F1 to F4 as ESC O P..S
+    case 'Q':
+      return 60;
+    case 'R':
+      return 61;
+    case 'S':
+      return 62;
+    default:
+      return 0;
   }
 }
 
 int scan_code_for_number(int n) {
   switch (n) {
-    case 1: case 7: return 71;   // home
-    case 2: return 82;           // insert
-    case 3: return 83;           // delete
-    case 4: case 8: return 79;   // end
-    case 5: return 73;           // page up
-    case 6: return 81;           // page down
-    case 11: case 12: case 13: case 14: case 15: return 59 + n - 11;  // F1..F5
-    case 17: case 18: case 19: case 20: case 21: return 64 + n - 17;  // F6..F10
-    case 23: return 133;         // F11
-    case 24: return 134;         // F12
-    default: return 0;
+    case 1:
+    case 7:
+      return 71;  // home
+    case 2:
+      return 82;  // insert
+    case 3:
+      return 83;  // delete
+    case 4:
+    case 8:
+      return 79;  // end
+    case 5:
+      return 73;  // page up
+    case 6:
+      return 81;  // page down
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+    case 15:
+      return 59 + n - 11;  // F1..F5
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21:
+      return 64 + n - 17;  // F6..F10
+    case 23:
+      return 133;  // F11
+    case 24:
+      return 134;  // F12
+    default:
+      return 0;
   }
 }
 
@@ -65,6 +98,15 @@ bool is_alnum(int c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+// The continuation bytes of a multi-byte UTF-8 character belong to the same key.
+void skip_utf8_tail(int lead, const NextByte& next) {
+  if (lead < 0xc0 || lead > 0xf7) return;
+  int tail = lead >= 0xf0 ? 3 : lead >= 0xe0 ? 2 : 1;
+  for (int i = 0; i < tail; ++i) {
+    if (next(kSequenceWait) < 0) return;
+  }
+}
+
 // A key pressed with ESC in front of it: a sequence, Alt with a key, or ESC alone.
 int read_escape(const NextByte& next) {
   int c = next(kSequenceWait);
@@ -72,15 +114,8 @@ int read_escape(const NextByte& next) {
   if (c == '[') return read_csi(next);
   if (c == 'O') return kTwoStep + scan_code_for_final(next(kSequenceWait));
   if (is_alnum(c)) return kTwoStep + 0x10;  // Alt with a letter or digit
+  skip_utf8_tail(c, next);                  // Alt with any other character: its bytes go with it
   return kEsc;
-}
-
-// The continuation bytes of a multi-byte UTF-8 character belong to the same key.
-void skip_utf8_tail(int lead, const NextByte& next) {
-  int tail = lead >= 0xf0 ? 3 : lead >= 0xe0 ? 2 : 1;
-  for (int i = 0; i < tail; ++i) {
-    if (next(kSequenceWait) < 0) return;
-  }
 }
 
 }  // namespace
@@ -89,7 +124,7 @@ int read_key_code(const NextByte& next) {
   int c = next(-1);
   if (c < 0) return -1;
   if (c == kEsc) return read_escape(next);
-  if (c >= 0xc0 && c <= 0xf7) skip_utf8_tail(c, next);
+  skip_utf8_tail(c, next);
   return c;
 }
 

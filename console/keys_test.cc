@@ -1,0 +1,102 @@
+// Key presses of a raw terminal, from scripted bytes, turned into one code each.
+#include "console/keys.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace orvel {
+namespace {
+
+constexpr int kTimeout = -1;  // in a script: no byte comes within the wait
+
+// Gives the scripted bytes in order and notes each wait asked for; after the
+// script the input is closed.
+struct Script {
+  explicit Script(std::vector<int> b) : bytes(std::move(b)) {}
+  std::vector<int> bytes;
+  size_t pos = 0;
+  std::vector<int> waits;
+  int operator()(int timeout_ms) {
+    waits.push_back(timeout_ms);
+    return pos < bytes.size() ? bytes[pos++] : -1;
+  }
+  int key() { return read_key_code(std::ref(*this)); }
+};
+
+std::vector<int> bytes_of(const std::string& s) {
+  std::vector<int> out;
+  for (unsigned char c : s) out.push_back(c);
+  return out;
+}
+
+TEST(KeyCode, EachSequenceIsOneWholeKeyPress) {
+  const int kAny = -2;  // any two-step code will do
+  const struct {
+    std::string bytes;
+    int code;
+  } cases[] = {
+      {"a", 'a'},
+      {"\r", 13},
+      {"\x03", 3},  // Ctrl-C only ends the pause
+      {"\x1bOP", 256 + 59},
+      {"\x1b[11~", 256 + 59},
+      {"\x1b[[A", 256 + 59},  // the Linux console's F1
+      {"\x1b[A", 256 + 72},
+      {"\x1b[1;5A", kAny},
+      {"\x1b[3~", 256 + 83},
+      {"\x1bx", kAny},  // Alt+x
+      {"\x1b"
+       "7",
+       kAny},
+      {"\xc3\xa9", 0xc3},  // a two-byte character
+      {"\xe2\x82\xac", 0xe2},
+      {"\xf0\x9f\x98\x80", 0xf0},
+      {"\x1b\xc3\xa9", 27},  // Alt with a character that is not a letter or digit
+  };
+  for (const auto& c : cases) {
+    Script in{bytes_of(c.bytes + "z")};
+    int code = in.key();
+    if (c.code == kAny) {
+      EXPECT_GE(code, 256) << c.bytes;
+    } else {
+      EXPECT_EQ(code, c.code) << c.bytes;
+    }
+    EXPECT_EQ(in.key(), 'z') << c.bytes;         // the next call starts after the whole press
+    EXPECT_EQ(in.waits.front(), -1) << c.bytes;  // a key press is waited for without end
+  }
+}
+
+TEST(KeyCode, ALoneEscIsEndedByTheShortWait) {
+  Script in{{27, kTimeout, 'a'}};
+  EXPECT_EQ(in.key(), 27);
+  ASSERT_EQ(in.waits.size(), 2u);
+  EXPECT_GT(in.waits[1], 0);
+  EXPECT_LE(in.waits[1], 200);  // short enough not to be felt, long enough for a sequence
+  EXPECT_EQ(in.key(), 'a');
+}
+
+TEST(KeyCode, CutShortSequencesStillEndAtTheWait) {
+  const std::vector<int> cases[] = {
+      {27, '[', '1', kTimeout, 'a'},
+      {27, 'O', kTimeout, 'a'},
+      {0xe2, 0x82, kTimeout, 'a'},
+  };
+  for (const std::vector<int>& bytes : cases) {
+    Script in{bytes};
+    EXPECT_GE(in.key(), 0);
+    EXPECT_EQ(in.key(), 'a') << bytes[0];
+  }
+}
+
+TEST(KeyCode, ClosedInput) {
+  Script closed{std::vector<int>{}};
+  EXPECT_EQ(closed.key(), -1);
+  Script esc_then_closed{{27}};
+  EXPECT_EQ(esc_then_closed.key(), 27);
+  EXPECT_EQ(esc_then_closed.key(), -1);
+}
+
+}  // namespace
+}  // namespace orvel
