@@ -230,9 +230,9 @@ std::string format_number(float value) {
 // then to single precision; beyond the single range it is the largest value.
 float decimal_to_float(const std::string& decimal) {
   long double wide = strtold(decimal.c_str(), nullptr);
-  float value = static_cast<float>(wide);
-  if (std::isinf(value)) value = std::copysign(FLT_MAX, value);
-  return value;
+  // Clamped before the conversion, which is undefined for values out of range.
+  if (std::fabs(wide) > FLT_MAX) return wide < 0 ? -FLT_MAX : FLT_MAX;
+  return static_cast<float>(wide);
 }
 
 }  // namespace orvel
