@@ -126,6 +126,16 @@ std::string TempDir::read(std::string_view name) const {
   return all.str();
 }
 
+void TempDir::write(std::string_view name, std::string_view bytes) const {
+  std::string temp = file(std::string(name) + ".test-new");
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    check(out.good(), "write");
+  }
+  check(rename(temp.c_str(), file(name).c_str()) == 0, "rename");
+}
+
 RunResult run_orvel(const std::string& dir, std::string_view input, const RunOptions& options) {
   signal(SIGPIPE, SIG_IGN);  // a child that ends early must not take the test with it
   int in[2], out[2];

@@ -27,6 +27,8 @@ class TempDir {
   bool exists(std::string_view name) const;
   // The whole content of a file in the directory ("" when it cannot be read).
   std::string read(std::string_view name) const;
+  // Puts `bytes` in place as the whole file, in one rename, as a save does.
+  void write(std::string_view name, std::string_view bytes) const;
 
  private:
   std::string path_;

@@ -1,0 +1,201 @@
+// Customers end to end: whole dialogues through a pipe, and the file they leave.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "tests/kind_screens.h"
+#include "tests/session.h"
+
+namespace orvel {
+namespace {
+
+using namespace screens;
+using testkit::Image;
+using testkit::TempDir;
+using testkit::transcript;
+
+const CustomerText kSmith{"Smith",  "John Paul", "MR",     "12",   "1 High St", "Old Town",
+                          "London", "AB1 2C",    "1/1/80", "0123", "7/12/26"};
+const CustomerText kJones{"Jones", "Ann",    "MS",     "12",   "2 Low Rd", "Hill",
+                          "Leeds", "LS2 9Q", "3/3/71", "0456", "1/2/25"};
+const CustomerText kBrown{"Brown", "Bo",     "MISS",   "7",    "3 Mill La", "Dale",
+                          "York",  "YO1 7X", "5/5/95", "0789", "2/2/22"};
+const CustomerText kEmpty{};
+
+// A file of three customers; Smith and Jones share an identity number.
+Image<Customer> three_customers() {
+  Image<Customer> image;
+  image[10] = kSmith.record();
+  image[20] = kJones.record();
+  image[30] = kBrown.record();
+  return image;
+}
+
+// The customer menu entered from the main menu, the steps, then '6' back and quit.
+std::string in_customers(std::initializer_list<std::string_view> steps) {
+  return dialogue({kMainMenu, kCustomerMenu, dialogue(steps), kCustomerMenu, leave_and_quit()});
+}
+const char* const kLeave = "6\n4\n1\n";
+
+TEST(CustomerAdd, FirstAddTakesSlot499AndNumberOne) {
+  TempDir dir;
+  EXPECT_EQ(transcript(dir, "1\n1\n" + kSmith.typed() + kLeave), in_customers({customer_add(1)}));
+  Image<Customer> expected;
+  expected[499] = kSmith.record();
+  expected.counter(1);
+  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");  // saved by the add itself
+}
+
+TEST(CustomerAdd, ListingShowsTheLaterAddFirst) {
+  TempDir dir;
+  std::string input = "1\n1\n" + kSmith.typed() + "1\n" + kBrown.typed() + "3\n" + kLeave;
+  EXPECT_EQ(transcript(dir, input),
+            in_customers({customer_add(1), kCustomerMenu, customer_add(2), kCustomerMenu,
+                          kBrown.listed(), kSmith.listed()}));
+  Image<Customer> expected;
+  expected[499] = kSmith.record();
+  expected[498] = kBrown.record();
+  expected.counter(2);
+  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+}
+
+// The counter in slot 1 decides the slot: past the table's end it says so, and
+// a negative one adds nothing without a word. Either way nothing is written.
+TEST(CustomerAdd, CounterAtTheTableEnds) {
+  struct Case {
+    int32_t counter;
+    std::string_view said;
+  };
+  for (const Case& c : {Case{500, kTableFull}, Case{-1, ""}}) {
+    SCOPED_TRACE(c.counter);
+    TempDir dir;
+    std::string before = three_customers().counter(c.counter).bytes();
+    dir.write("customer.dat", before);
+    EXPECT_EQ(transcript(dir, std::string("1\n1\n") + kLeave), in_customers({c.said}));
+    EXPECT_TRUE(dir.read("customer.dat") == before);
+  }
+}
+
+TEST(CustomerAdd, LastFreeSlotIsSlotZero) {
+  TempDir dir;
+  dir.write("customer.dat", Image<Customer>().counter(499).bytes());
+  EXPECT_EQ(transcript(dir, "1\n1\n" + kSmith.typed() + kLeave), in_customers({customer_add(500)}));
+  EXPECT_EQ(Image<Customer>::of(dir.read("customer.dat"))[0].cust_no, std::string("12"));
+}
+
+std::string empty_slots_shown(int count) {
+  std::string all;
+  for (int i = 0; i < count; ++i) all += kEmpty.shown() + "\n";
+  return all;
+}
+
+// Each search is one pass of the find menu; '3' then leaves it.
+TEST(CustomerFind, Searches) {
+  struct Case {
+    const char* name;
+    std::string typed;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"by identity number", "1\n7\n", dialogue({kAskCustomerId, kBrown.shown(), "\n"})},
+      {"identity number held twice", "1\n12\n",
+       dialogue({kAskCustomerId, kSmith.shown(), "\n", kJones.shown(), "\n"})},
+      {"identity number held by none", "1\n99\n", dialogue({kAskCustomerId, kNotFount})},
+      {"a key is the whole line", "1\n7 \n", dialogue({kAskCustomerId, kNotFount})},
+      {"by post code, blank inside", "2\nAB1 2C\n", dialogue({kAskPostCode, kSmith.shown(), "\n"})},
+      {"post code in lower case", "2\nab1 2c\n", dialogue({kAskPostCode, kNotFount})},
+      {"an empty line finds the empty slots", "1\n\n",
+       dialogue({kAskCustomerId, empty_slots_shown(497)})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("customer.dat", three_customers().bytes());
+    EXPECT_EQ(transcript(dir, "1\n2\n" + c.typed + "3\n" + kLeave),
+              in_customers({kFindCustomerMenu, c.shown, kFindCustomerMenu}));
+  }
+}
+
+TEST(CustomerUpdate, EveryHolderOfTheKeyInTurn) {
+  struct Case {
+    const char* name;
+    std::string typed;
+    std::string said;
+    Image<Customer> after;
+  };
+  std::string new_address_said = dialogue({kAskNewAddress, "\n"});
+  CustomerText smith_moved = kSmith, jones_moved = kJones;
+  smith_moved.street = "9 New St", smith_moved.town = "New Town", smith_moved.city = "Leeds";
+  smith_moved.p_code = "LS1 1A";
+  jones_moved.street = "8 Far Rd", jones_moved.town = "Far", jones_moved.city = "Hull";
+  jones_moved.p_code = "HU1 2B";
+  CustomerText brown_called = kBrown;
+  brown_called.tel_no = "0999";
+  Case cases[] = {
+      {"address of two slots, the lower first",
+       "12\n1\n9 New St\nNew Town\nLeeds\nLS1 1A\n8 Far Rd\nFar\nHull\nHU1 2B\n3\n",
+       dialogue({kUpdateCustomerMenu, new_address_said, new_address_said, kUpdateCustomerMenu}),
+       three_customers()},
+      {"telephone of one slot, '4' leaves", "7\n2\n0999\n4\n",
+       dialogue({kUpdateCustomerMenu, kAskNewTelephone, "\n", kUpdateCustomerMenu}),
+       three_customers()},
+      {"a key held by none", "99\n1\n2\n3\n",
+       dialogue(
+           {kUpdateCustomerMenu, kNotFount, kUpdateCustomerMenu, kNotFount, kUpdateCustomerMenu}),
+       three_customers()},
+  };
+  cases[0].after[10] = smith_moved.record();
+  cases[0].after[20] = jones_moved.record();
+  cases[1].after[30] = brown_called.record();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("customer.dat", three_customers().bytes());
+    EXPECT_EQ(transcript(dir, "1\n4\n" + c.typed + kLeave), in_customers({kAskCustomerId, c.said}));
+    EXPECT_EQ(c.after.difference(dir.read("customer.dat")), "");  // saved before '6'
+  }
+}
+
+// A shorter new text leaves the old one's bytes after its NUL, as the file always had.
+TEST(CustomerUpdate, NewTextKeepsTheBytesAfterIt) {
+  TempDir dir;
+  dir.write("customer.dat", three_customers().bytes());
+  transcript(dir, std::string("1\n4\n7\n2\n0\n3\n") + kLeave);
+  Customer brown = Image<Customer>::of(dir.read("customer.dat"))[30];
+  EXPECT_EQ(std::string(brown.tel_no, 5), std::string("0\0\x38\x39\0", 5));
+}
+
+// On a terminal a listing waits for a key after every record, the last one too.
+TEST(CustomerListing, PausesAfterEachRecordOnATerminal) {
+  TempDir dir;
+  Image<Customer> image;
+  image[3] = kSmith.record();
+  image[4] = kBrown.record();
+  dir.write("customer.dat", image.bytes());
+  testkit::PtySession pty(dir.path());
+  ASSERT_TRUE(pty.wait_for(on_tty(kMainMenu)));
+  pty.send("1\n3\n");
+  for (const CustomerText* listed : {&kSmith, &kBrown}) {
+    ASSERT_TRUE(pty.wait_for(on_tty(listed->listed()))) << listed->surname;
+    ASSERT_TRUE(pty.wait_raw(true));
+    usleep(100 * 1000);  // time enough for anything that does not wait
+    EXPECT_EQ(pty.unmatched(), "") << "after " << listed->surname;
+    pty.send(" ");
+  }
+  EXPECT_TRUE(pty.wait_for(on_tty(kCustomerMenu)));
+}
+
+// The table is read again before every display of the menu, so a file put in
+// place by someone else meanwhile is what the next search sees.
+TEST(CustomerMenu, FileReplacedOnDiskIsReadAtTheNextDisplay) {
+  TempDir dir;
+  testkit::PtySession pty(dir.path());
+  ASSERT_TRUE(pty.wait_for(on_tty(kMainMenu)));
+  pty.send("1\n");
+  ASSERT_TRUE(pty.wait_for(on_tty(kCustomerMenu)));
+  dir.write("customer.dat", three_customers().bytes());
+  pty.send("0\n2\n1\n7\n");  // a wrong choice only redraws the menu
+  EXPECT_TRUE(pty.wait_for(on_tty(kBrown.shown())));
+}
+
+}  // namespace
+}  // namespace orvel
