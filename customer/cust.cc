@@ -3,6 +3,7 @@
 
 #include "console/console.h"
 #include "console/menu.h"
+#include "records/address.h"
 #include "records/table.h"
 
 namespace orvel {
@@ -13,29 +14,11 @@ constexpr const char* kNotFount = "\n**File Not Fount**\n";
 
 void show_listed(const Customer& r) {
   con().text({"\n_____________________________________________________________________",
-              "\n Cust No : ",
-              field(r.cust_no),
-              "\t Customer: ",
-              field(r.cust_title),
-              " ",
-              field(r.fname),
-              " ",
-              field(r.surname),
-              "\n Address : ",
-              field(r.street),
-              ", ",
-              field(r.town),
-              ", ",
-              field(r.city),
-              ", ",
-              field(r.p_code),
-              ".",
-              "\n Tel No  : ",
-              field(r.tel_no),
-              "\t Reg Date: ",
-              field(r.r_date),
-              "\n Date of Bith: ",
-              field(r.dob)});
+              "\n Cust No : ", field(r.cust_no), "\t Customer: ", field(r.cust_title), " ",
+              field(r.fname), " ", field(r.surname)});
+  show_address(r);
+  con().text({"\n Tel No  : ", field(r.tel_no), "\t Reg Date: ", field(r.r_date),
+              "\n Date of Bith: ", field(r.dob)});
 }
 
 }  // namespace
@@ -56,13 +39,7 @@ void Cust::add_cust() {
   con().text("\n ID No: ");
   con().integer(number);
   ask_word("\n IDENTIDY NO: ", r.cust_no);
-  con().text("\n    ADDRESS ");
-  ask_line("\n STREET: ", r.street);
-  ask_line("\n TOWN: ", r.town);
-  ask_word("\n CITY: ", r.city);
-  ask_line("\n POST CODE: ", r.p_code);
-  ask_word("\n DATE OF BIRTH: ", r.dob);
-  ask_word("\n TELEPHON NUMBER: ", r.tel_no);
+  ask_address(r);
   show_today();
   ask_word("\n TODAY DATE: ", r.r_date);
   save_cust();
@@ -70,29 +47,11 @@ void Cust::add_cust() {
 
 int Cust::display_cust(int c) {
   const Customer& r = namelist[c];
-  con().text({"\n Cust No : ",
-              field(r.cust_no),
-              "\n Customer: ",
-              field(r.cust_title),
-              " ",
-              field(r.fname),
-              " ",
-              field(r.surname),
-              "\n Address : ",
-              field(r.street),
-              ", ",
-              field(r.town),
-              ", ",
-              field(r.city),
-              ", ",
-              field(r.p_code),
-              ".",
-              "\n Date of Bith: ",
-              field(r.dob),
-              "\n Tel No  : ",
-              field(r.tel_no),
-              "\n Reg Date: ",
-              field(r.r_date)});
+  con().text({"\n Cust No : ", field(r.cust_no), "\n Customer: ", field(r.cust_title), " ",
+              field(r.fname), " ", field(r.surname)});
+  show_address(r);
+  con().text({"\n Date of Bith: ", field(r.dob), "\n Tel No  : ", field(r.tel_no),
+              "\n Reg Date: ", field(r.r_date)});
   return c;
 }
 
@@ -126,20 +85,12 @@ void Cust::display_all_cust() { list_all(namelist, show_listed); }
 
 void Cust::update_cust() {
   char c_no[5] = {};
-  char new_street[30] = {}, new_town[25] = {}, new_city[15] = {}, new_p_code[7] = {};
+  NewAddress new_address;
   char new_tel_no[20] = {};
   ask_value("\n Enter CUSTOMER ID: ", c_no);
   auto matches = [&](const Customer& r) { return text_equal(r.cust_no, c_no); };
-  auto new_address = [&](int slot) {
-    Customer& r = namelist[slot];
-    ask_line("\n Enter New STREET: ", new_street);
-    text_copy(r.street, new_street);
-    ask_line("\n Enter New TOWN: ", new_town);
-    text_copy(r.town, new_town);
-    ask_value("\n Enter New CITY: ", new_city);
-    text_copy(r.city, new_city);
-    ask_line("\n Enter New POST CODE: ", new_p_code);
-    text_copy(r.p_code, new_p_code);
+  auto change_address = [&](int slot) {
+    new_address.ask_into(namelist[slot]);
     save_cust();
   };
   auto new_telephone = [&](int slot) {
@@ -151,7 +102,7 @@ void Cust::update_cust() {
             "\n\t\t--------------------------", "\n\t\t 1. Address", "\n\t\t 2. Thelepone Number",
             "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
            {},
-           {{'1', [&] { for_each_match(namelist, matches, new_address, kNotFount); }},
+           {{'1', [&] { for_each_match(namelist, matches, change_address, kNotFount); }},
             {'2', [&] { for_each_match(namelist, matches, new_telephone, kNotFount); }},
             {'3', {}, true},
             {'4', {}, true}});

@@ -3,6 +3,7 @@
 
 #include "console/console.h"
 #include "console/menu.h"
+#include "records/address.h"
 #include "records/table.h"
 
 namespace orvel {
@@ -13,31 +14,10 @@ constexpr const char* kNotFount = "\n**File Not Fount**\n";
 
 void show_listed(const Friend& r) {
   con().text({"\n_____________________________________________________________________",
-              "\n No : ",
-              field(r.f_no),
-              "\t",
-              field(r.fname),
-              " ",
-              field(r.surname),
-              "\n Dob: ",
-              field(r.dob),
-              "\tEmail: ",
-              field(r.email),
-              "\n Url: ",
-              field(r.url),
-              "\n Address : ",
-              field(r.street),
-              ", ",
-              field(r.town),
-              ", ",
-              field(r.city),
-              ", ",
-              field(r.p_code),
-              ".",
-              "\n Tel No  : ",
-              field(r.tel_no),
-              "\t Mobile: ",
-              field(r.mob_no)});
+              "\n No : ", field(r.f_no), "\t", field(r.fname), " ", field(r.surname),
+              "\n Dob: ", field(r.dob), "\tEmail: ", field(r.email), "\n Url: ", field(r.url)});
+  show_address(r);
+  con().text({"\n Tel No  : ", field(r.tel_no), "\t Mobile: ", field(r.mob_no)});
 }
 
 }  // namespace
@@ -59,44 +39,18 @@ void Reh::add_fri() {
   ask_line("\n FIRST NAME(S): ", r.fname);
   ask_word("\n E-MAIL: ", r.email);
   ask_word("\n URL: ", r.url);
-  con().text("\n    ADDRESS ");
-  ask_line("\n STREET: ", r.street);
-  ask_line("\n TOWN: ", r.town);
-  ask_word("\n CITY: ", r.city);
-  ask_line("\n POST CODE: ", r.p_code);
-  ask_word("\n DATE OF BIRTH: ", r.dob);
-  ask_word("\n TELEPHON NUMBER: ", r.tel_no);
+  ask_address(r);
   ask_word("\n MOBILE NO: ", r.mob_no);
   save_fri();
 }
 
 int Reh::display_fri(int c) {
   const Friend& r = friendlist[c];
-  con().text({"\n No : ",
-              field(r.f_no),
-              "\n",
-              field(r.fname),
-              " ",
-              field(r.surname),
-              "\n Date of Bith: ",
-              field(r.dob),
-              "\n Email: ",
-              field(r.email),
-              "\n Url: ",
-              field(r.url),
-              "\n Address : ",
-              field(r.street),
-              ", ",
-              field(r.town),
-              ", ",
-              field(r.city),
-              ", ",
-              field(r.p_code),
-              ".",
-              "\n Tel No  : ",
-              field(r.tel_no),
-              "\n Mobile: ",
-              field(r.mob_no)});
+  con().text({"\n No : ", field(r.f_no), "\n", field(r.fname), " ", field(r.surname),
+              "\n Date of Bith: ", field(r.dob), "\n Email: ", field(r.email),
+              "\n Url: ", field(r.url)});
+  show_address(r);
+  con().text({"\n Tel No  : ", field(r.tel_no), "\n Mobile: ", field(r.mob_no)});
   return c;
 }
 
@@ -130,7 +84,7 @@ void Reh::display_all_fri() { list_all(friendlist, show_listed); }
 
 void Reh::update_fri() {
   char fno[5] = {};
-  char new_street[30] = {}, new_town[25] = {}, new_city[15] = {}, new_p_code[7] = {};
+  NewAddress new_address;
   char new_email[30] = {}, new_url[50] = {}, new_tel_no[20] = {}, new_mob_no[20] = {};
   ask_value("\n Enter FRIEND ID: ", fno);
   // An option: every friend with the number changed in turn.
@@ -147,16 +101,7 @@ void Reh::update_fri() {
             "\n\t\t 3. Url", "\n\t\t 4. Thelepone Number", "\n\t\t 5. Mobile Number",
             "\n\t\t 6. FRIENDS Menu", "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
            [this] { save_fri(); },
-           {{'1', change_each([&](Friend& r) {
-               ask_line("\n Enter New STREET: ", new_street);
-               text_copy(r.street, new_street);
-               ask_line("\n Enter New TOWN: ", new_town);
-               text_copy(r.town, new_town);
-               ask_value("\n Enter New CITY: ", new_city);
-               text_copy(r.city, new_city);
-               ask_line("\n Enter New POST CODE: ", new_p_code);
-               text_copy(r.p_code, new_p_code);
-             })},
+           {{'1', change_each([&](Friend& r) { new_address.ask_into(r); })},
             {'2', change_each([&](Friend& r) {
                ask_value("\n Enter New EMAIL: ", new_email);
                text_copy(r.email, new_email);
