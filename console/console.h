@@ -126,6 +126,18 @@ void ask_word(const char* prompt, std::span<char> field);
 void ask_value(const char* prompt, std::span<char> value);
 void ask_line(const char* prompt, std::span<char> field);
 
+// An update's prompt: its working value read, then copied into the record's field.
+template <size_t M, size_t N>
+void ask_new_value(const char* prompt, char (&value)[M], char (&field)[N]) {
+  ask_value(prompt, value);
+  text_copy(field, value);
+}
+template <size_t M, size_t N>
+void ask_new_line(const char* prompt, char (&value)[M], char (&field)[N]) {
+  ask_line(prompt, value);
+  text_copy(field, value);
+}
+
 // Today's date as the adds show it: "\n Date: 6/ 12/ 2026".
 void show_today();
 

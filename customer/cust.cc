@@ -94,8 +94,7 @@ void Cust::update_cust() {
     save_cust();
   };
   auto new_telephone = [&](int slot) {
-    ask_value("\n Enter New TELEPHONE NUMBER: ", new_tel_no);
-    text_copy(namelist[slot].tel_no, new_tel_no);
+    ask_new_value("\n Enter New TELEPHONE NUMBER: ", new_tel_no, namelist[slot].tel_no);
     save_cust();
   };
   run_menu({"\n\n\t\t--------------------------", "\n\t\t     UPDATE CUSTOMER ",

@@ -29,14 +29,10 @@ struct NewAddress {
 
   template <class Rec>
   void ask_into(Rec& r) {
-    ask_line("\n Enter New STREET: ", street);
-    text_copy(r.street, street);
-    ask_line("\n Enter New TOWN: ", town);
-    text_copy(r.town, town);
-    ask_value("\n Enter New CITY: ", city);
-    text_copy(r.city, city);
-    ask_line("\n Enter New POST CODE: ", p_code);
-    text_copy(r.p_code, p_code);
+    ask_new_line("\n Enter New STREET: ", street, r.street);
+    ask_new_line("\n Enter New TOWN: ", town, r.town);
+    ask_new_value("\n Enter New CITY: ", city, r.city);
+    ask_new_line("\n Enter New POST CODE: ", p_code, r.p_code);
   }
 };
 

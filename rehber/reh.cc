@@ -96,29 +96,23 @@ void Reh::update_fri() {
     };
   };
   // Every pass saves first, so all changes are on disk when '6' leaves.
-  run_menu({"\n\n\t\t--------------------------", "\n\t\t     UPDATE FRIEND ",
-            "\n\t\t--------------------------", "\n\t\t 1. Address", "\n\t\t 2. Email  ",
-            "\n\t\t 3. Url", "\n\t\t 4. Thelepone Number", "\n\t\t 5. Mobile Number",
-            "\n\t\t 6. FRIENDS Menu", "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
-           [this] { save_fri(); },
-           {{'1', change_each([&](Friend& r) { new_address.ask_into(r); })},
-            {'2', change_each([&](Friend& r) {
-               ask_value("\n Enter New EMAIL: ", new_email);
-               text_copy(r.email, new_email);
-             })},
-            {'3', change_each([&](Friend& r) {
-               ask_value("\n Enter New URL: ", new_url);
-               text_copy(r.url, new_url);
-             })},
-            {'4', change_each([&](Friend& r) {
-               ask_value("\n Enter New TELEPHONE NUMBER: ", new_tel_no);
-               text_copy(r.tel_no, new_tel_no);
-             })},
-            {'5', change_each([&](Friend& r) {
-               ask_value("\n Enter New MOBILE NUMBER: ", new_mob_no);
-               text_copy(r.mob_no, new_mob_no);
-             })},
-            {'6', {}, true}});
+  run_menu(
+      {"\n\n\t\t--------------------------", "\n\t\t     UPDATE FRIEND ",
+       "\n\t\t--------------------------", "\n\t\t 1. Address", "\n\t\t 2. Email  ",
+       "\n\t\t 3. Url", "\n\t\t 4. Thelepone Number", "\n\t\t 5. Mobile Number",
+       "\n\t\t 6. FRIENDS Menu", "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
+      [this] { save_fri(); },
+      {{'1', change_each([&](Friend& r) { new_address.ask_into(r); })},
+       {'2',
+        change_each([&](Friend& r) { ask_new_value("\n Enter New EMAIL: ", new_email, r.email); })},
+       {'3', change_each([&](Friend& r) { ask_new_value("\n Enter New URL: ", new_url, r.url); })},
+       {'4', change_each([&](Friend& r) {
+          ask_new_value("\n Enter New TELEPHONE NUMBER: ", new_tel_no, r.tel_no);
+        })},
+       {'5', change_each([&](Friend& r) {
+          ask_new_value("\n Enter New MOBILE NUMBER: ", new_mob_no, r.mob_no);
+        })},
+       {'6', {}, true}});
 }
 
 }  // namespace orvel

@@ -112,18 +112,12 @@ void Webs::update_web() {
        "\n\t\t 3. URL Address", "\n\t\t 4. Add Cost", "\n\t\t 5. Takawey Cost", "\n\t\t 6. Paid",
        "\n\t\t 7. Return Web Menu", "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
       {},
-      {{'1', change_each([&](Web& r) {
-          ask_value("\n Enter New E-MAIL: ", new_email);
-          text_copy(r.email, new_email);
-        })},
+      {{'1',
+        change_each([&](Web& r) { ask_new_value("\n Enter New E-MAIL: ", new_email, r.email); })},
        {'2', change_each([&](Web& r) {
-          ask_line("\n Enter New PAGE TITLE: ", new_pname);
-          text_copy(r.web_name, new_pname);
+          ask_new_line("\n Enter New PAGE TITLE: ", new_pname, r.web_name);
         })},
-       {'3', change_each([&](Web& r) {
-          ask_value("\n Enter New URL: ", new_url);
-          text_copy(r.url, new_url);
-        })},
+       {'3', change_each([&](Web& r) { ask_new_value("\n Enter New URL: ", new_url, r.url); })},
        {'4', change_each([&](Web& r) {
           con().text("\n Enter ADD To COST ");
           con().number_input(add);
@@ -135,8 +129,7 @@ void Webs::update_web() {
           r.cost = r.cost - takawey;
         })},
        {'6', change_each([&](Web& r) {
-          ask_value("\n Enter To Update PAID (Y/N): ", u_paid);
-          text_copy(r.paid, u_paid);
+          ask_new_value("\n Enter To Update PAID (Y/N): ", u_paid, r.paid);
         })},
        {'7', {}, true}});
 }
