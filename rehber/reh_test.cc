@@ -59,12 +59,6 @@ TEST(RehberAdd, ListingShowsTheLaterAddFirst) {
   EXPECT_EQ(expected.difference(dir.read("friend.dat")), "");
 }
 
-std::string empty_slots_shown(int count) {
-  std::string all;
-  for (int i = 0; i < count; ++i) all += kEmpty.shown() + "\n";
-  return all;
-}
-
 // Each search is one pass of the find menu; '3' then leaves it.
 TEST(RehberFind, Searches) {
   struct Case {
@@ -88,8 +82,7 @@ TEST(RehberFind, Searches) {
       {"the whole line, its last blank too", "2\nJane Ann \n",
        dialogue({kAskFriendName, kNotFount})},
       {"an empty line finds every empty first name", "2\n\n",
-       dialogue(
-           {kAskFriendName, empty_slots_shown(37), kRay.shown(), "\n", empty_slots_shown(459)})},
+       dialogue({kAskFriendName, hits(kEmpty, 37), kRay.shown(), "\n", hits(kEmpty, 459)})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -223,6 +223,14 @@ inline std::string friend_add(int number) {
          "\n MOBILE NO: ";
 }
 
+// `count` search hits of the same record (the empty one, say), each with its newline.
+template <class Text>
+std::string hits(const Text& record, int count) {
+  std::string all;
+  for (int i = 0; i < count; ++i) all += record.shown() + "\n";
+  return all;
+}
+
 // The end of every whole session: back at the main menu, then quit.
 inline std::string leave_and_quit() { return dialogue({kMainMenu, kQuitConfirmation, kBye}); }
 
