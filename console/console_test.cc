@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "console/memory_device.h"
 
@@ -52,25 +54,19 @@ struct Rig {
   }
 };
 
-TEST(Buffers, AChoiceLeavesTheRestOfItsLineForTheWordBufferOnly) {
-  Rig rig("12\nfresh line\nX\n");
+// What is left of a line in one buffer is never seen by the other.
+TEST(Buffers, TheTwoBuffersNeverShareCharacters) {
+  Rig rig("12\nline one\nSmith Jones\nnext\nX\n");
   EXPECT_EQ(rig.choice(), '1');
-  EXPECT_EQ(rig.device.reads, 1u);
   EXPECT_EQ(rig.choice(), '2');  // without waiting
   EXPECT_EQ(rig.device.reads, 1u);
-  EXPECT_EQ(rig.line(), "fresh line");  // the choice's newline is not seen here
-  EXPECT_EQ(rig.device.reads, 2u);
-  EXPECT_EQ(rig.choice(), 'X');  // skips the newline after "12" and waits
-  EXPECT_EQ(rig.device.reads, 3u);
-}
-
-TEST(Buffers, WordsOfOneLineAndALineAfterThem) {
-  Rig rig("Smith Jones\nnext\n");
-  EXPECT_EQ(rig.word(), "Smith");
+  EXPECT_EQ(rig.line(), "line one");  // the choice's newline is not seen here
+  EXPECT_EQ(rig.word(), "Smith");     // skips the newline after "12" and waits
   EXPECT_EQ(rig.word(), "Jones");
-  EXPECT_EQ(rig.device.reads, 1u);
+  EXPECT_EQ(rig.device.reads, 3u);
   EXPECT_EQ(rig.line(), "next");
-  EXPECT_EQ(rig.device.reads, 2u);
+  EXPECT_EQ(rig.choice(), 'X');  // skips the newline after "Jones" and waits
+  EXPECT_EQ(rig.device.reads, 5u);
 }
 
 TEST(Buffers, WordSkipsEmptyAndBlankLines) {
@@ -80,7 +76,7 @@ TEST(Buffers, WordSkipsEmptyAndBlankLines) {
 }
 
 TEST(Buffers, LineKeepsItsBlanksAndDropsCarriageReturns) {
-  Rig rig("  two  words \t\r\n\na\rb\r\n");
+  Rig rig("  two  words \t\r\n\r\na\rb\r\n");
   EXPECT_EQ(rig.line(), "  two  words \t");
   char empty[4] = "old";
   rig.console.line_input(empty);
@@ -110,17 +106,24 @@ TEST(Buffers, ARefillIsOneLineOrItsFirst512CharactersOtherThanCR) {
   }
 }
 
+TEST(Buffers, AWordRunsOnThroughTheNextRefill) {
+  std::string cr_a1022;
+  for (int i = 0; i < 1022; ++i) cr_a1022 += "a\r";
+  for (bool terminal : {false, true}) {
+    Rig rig(cr_a1022 + "\n", terminal);
+    char w[1024] = {};
+    rig.console.word_input(w);
+    EXPECT_EQ(std::string(w), std::string(1022, 'a')) << "terminal " << terminal;
+  }
+}
+
 TEST(EndOfInput, CtrlZEndsItAndTheCharactersBeforeItCount) {
-  Rig words(
-      "ab\x1a"
-      "cd\nmore\n");
+  Rig words("ab\x1axy\nmore\n");
   EXPECT_EQ(words.choice(), 'a');
   EXPECT_EQ(words.choice(), 'b');
   EXPECT_TRUE(words.choice_exits());
 
-  Rig lines(
-      "ab\x1a"
-      "cd\nmore\n");
+  Rig lines("ab\x1axy\nmore\n");
   char l[8] = "old";
   lines.console.line_input(l);
   EXPECT_STREQ(l, "ab");
@@ -133,15 +136,13 @@ TEST(EndOfInput, CtrlZEndsItAndTheCharactersBeforeItCount) {
 // The terminal's end-of-file key (byte 4 here) in mid-line hands over what was
 // typed at once; at the start of a line it ends the input.
 TEST(EndOfInput, TheTerminalsEndOfFileKey) {
-  Rig rig(
-      "ab\x04"
-      "cd\n\x04more\n");
+  Rig rig("ab\x04xy\n\x04more\n");
   EXPECT_EQ(rig.choice(), 'a');
   EXPECT_EQ(rig.device.reads, 1u);
   EXPECT_EQ(rig.choice(), 'b');
-  EXPECT_EQ(rig.choice(), 'c');
+  EXPECT_EQ(rig.choice(), 'x');
   EXPECT_EQ(rig.device.reads, 2u);
-  EXPECT_EQ(rig.choice(), 'd');
+  EXPECT_EQ(rig.choice(), 'y');
   EXPECT_TRUE(rig.choice_exits());
   EXPECT_EQ(rig.line(), "");  // and holds for the line buffer too
 }
@@ -170,10 +171,12 @@ TEST(EndOfInput, EachPrimitive) {
   EXPECT_EQ(rig.device.output, "");
 }
 
-TEST(EndOfInput, AChoiceTakesWhatTheWordBufferStillHolds) {
-  Rig rig("xy");
+// A last line without its newline: choices and a word ended by the end still count.
+TEST(EndOfInput, WhatTheWordBufferStillHoldsCounts) {
+  Rig rig("xy last");
   EXPECT_EQ(rig.choice(), 'x');
   EXPECT_EQ(rig.choice(), 'y');
+  EXPECT_EQ(rig.word(), "last");
   EXPECT_TRUE(rig.choice_exits());
 }
 
@@ -230,6 +233,7 @@ TEST(NumberInput, GrammarRangeAndWhatIsLeft) {
       {"1e39", FLT_MAX, "end"},
       {"-1e39", -FLT_MAX, "end"},
       {"1e99999", FLT_MAX, "end"},
+      {"1e99999999999", FLT_MAX, "end"},  // an exponent past any int
       {"-1e-400", -0.0f, "end"},
       {"1e-46", 0.0f, "end"},
       {"1e-45", 0x1p-149f, "end"},
@@ -256,16 +260,22 @@ TEST(NumberInput, NoNumberKeepsTheTarget) {
   }
 }
 
-// A float's upper midpoint plus a tail far below a 64-bit mantissa: rounded
-// there first it is a tie, which goes to the even float; rounded straight to
-// single precision it goes up.
+// Each case rounds one way straight to single precision and the other way
+// through a 64-bit mantissa first.
 TEST(NumberInput, RoundsToExtendedPrecisionFirst) {
+  // 1 + 2^-24 + 2^-64: at 64 bits a tie, to the even 1 + 2^-24; then a tie, to the even 1.
+  std::vector<std::pair<std::string, float>> cases = {
+      {"1.0000000596046447753906250542101086242752217003726400434970855712890625", 1.0f}};
+  // A float's upper midpoint plus a tail far below a 64-bit mantissa: a tie
+  // there, which goes to the even float.
   for (float f : {1.0f, 0.1f, 3e10f, 123.456f}) {
     if (bits(f) & 1) f = std::nextafter(f, 0.0f);  // the even one of a pair
     long double mid = (static_cast<long double>(f) + std::nextafter(f, INFINITY)) / 2;
     char exact[160];
     snprintf(exact, sizeof exact, "%.80Lf", mid);  // every digit of the midpoint
-    std::string typed = std::string(exact) + "1";
+    cases.emplace_back(std::string(exact) + "1", f);
+  }
+  for (const auto& [typed, f] : cases) {
     ASSERT_NE(strtof(typed.c_str(), nullptr), f) << typed;  // the case tells them apart
     Rig rig(typed + "\n");
     float x = 0;
@@ -275,25 +285,24 @@ TEST(NumberInput, RoundsToExtendedPrecisionFirst) {
 }
 
 TEST(NumberOutput, SixSignificantDigits) {
-  const std::pair<float, const char*> cases[] = {
-      {0.0f, "0"},
-      {-0.0f, "0"},
-      {100, "100"},
-      {12.5f, "12.5"},
-      {19.99f, "19.99"},
-      {-19.99f, "-19.99"},
-      {0.5f, "0.5"},
-      {1234567, "1.23457e+06"},
-      {0.0001f, "0.0001"},
-      {0.00001f, "1e-05"},
-      {123456.5f, "123456"},
-      {999999.5f, "1e+06"},
-      {FLT_MAX, "3.40282e+38"},
-      {INFINITY, "+INF"},
-      {-INFINITY, "-INF"},
-      {NAN, "+NAN"},
-      {-NAN, "-NAN"},
-  };
+  const std::pair<float, const char*> cases[] = {{0.0f, "0"},
+                                                 {-0.0f, "0"},
+                                                 {100, "100"},
+                                                 {-50, "-50"},
+                                                 {12.5f, "12.5"},
+                                                 {19.99f, "19.99"},
+                                                 {-19.99f, "-19.99"},
+                                                 {0.5f, "0.5"},
+                                                 {0.0001f, "0.0001"},
+                                                 {0.00001f, "1e-05"},
+                                                 {123456.5f, "123456"},
+                                                 {999999.5f, "1e+06"},
+                                                 {1234567, "1.23457e+06"},
+                                                 {FLT_MAX, "3.40282e+38"},
+                                                 {INFINITY, "+INF"},
+                                                 {-INFINITY, "-INF"},
+                                                 {NAN, "+NAN"},
+                                                 {-NAN, "-NAN"}};
   for (auto [value, text] : cases) {
     Rig rig("");
     rig.console.number(value);
@@ -343,15 +352,11 @@ TEST(Text, EqualityAndCopy) {
   EXPECT_FALSE(text_equal(empty, abc));
   EXPECT_TRUE(text_equal(empty, ""));
 
-  char dst[8] = "1234567";
-  text_copy(dst, abc);
-  EXPECT_EQ(std::string(dst, 8), std::string("abc\0"
-                                             "567\0",
-                                             8));
+  char dst[8] = "ABCDEFG";
+  text_copy(dst, abc);  // the bytes after the NUL stay
+  EXPECT_EQ(std::string(dst, 8), std::string("abc\0EFG\0", 8));
   text_copy(dst, empty);
-  EXPECT_EQ(std::string(dst, 8), std::string("\0bc\0"
-                                             "567\0",
-                                             8));
+  EXPECT_EQ(std::string(dst, 8), std::string("\0bc\0EFG\0", 8));
 }
 
 TEST(Pause, KeysAndThePendingSecondStep) {
