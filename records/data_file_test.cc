@@ -313,21 +313,41 @@ TEST_F(DataFileTest, PermissionBitsKeptOrTakenFromTheUmask) {
   }
 }
 
-// Root saving another user's set-user-id file in a folder anyone may write:
-// the file stays theirs, and no set-id bit comes with the new one.
-TEST_F(DataFileTest, SetIdFileOfAnotherUserKeepsItsOwnerAndLosesTheBit) {
+// Files of kA and group kG in a folder anyone may write, saved in turn by the
+// users given: each save lands, owner and group stay, no set-id bit survives.
+TEST_F(DataFileTest, OwnerAndGroupKeptForEverySaver) {
+  struct Saver {
+    uid_t uid;
+    std::vector<gid_t> groups;
+  };
+  struct Case {
+    const char* what;
+    mode_t mode;
+    std::vector<Saver> savers;
+    mode_t expected;
+  };
+  const Case cases[] = {
+      {"another user's set-id file, root saves", 06755, {{0, {}}}, 0755},
+      {"group-shared, a member saves, then the owner", 0660, {{kB, {kG}}, {kA, {kG}}}, 0660},
+  };
   ASSERT_EQ(chmod(".", 0777), 0);
-  write_file("customer.dat", pattern(3));
-  ASSERT_EQ(chown("customer.dat", kA, kG), 0);
-  ASSERT_EQ(chmod("customer.dat", 06755), 0);
-  set_table(pattern(4));
-  save_table(kFile, namelist);
-  struct stat st = stat_of("customer.dat");
-  EXPECT_EQ(st.st_uid, kA);
-  EXPECT_EQ(st.st_gid, kG);
-  EXPECT_EQ(st.st_mode & 07777, 0755u);
-  EXPECT_EQ(read_file("customer.dat"), pattern(4));
-  expect_only({"customer.dat"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_file("customer.dat", pattern(3));
+    ASSERT_EQ(chown("customer.dat", kA, kG), 0);
+    ASSERT_EQ(chmod("customer.dat", c.mode), 0);
+    unsigned seed = 4;
+    for (const Saver& saver : c.savers) {
+      SCOPED_TRACE(saver.uid);
+      EXPECT_EQ(save_as(saver.uid, saver.groups, kFile, ++seed), 0);
+      struct stat st = stat_of("customer.dat");
+      EXPECT_EQ(st.st_uid, kA);
+      EXPECT_EQ(st.st_gid, kG);
+      EXPECT_EQ(st.st_mode & 07777, c.expected);
+      EXPECT_EQ(read_file("customer.dat"), pattern(seed));
+      expect_only({"customer.dat"});
+    }
+  }
 }
 
 // shared/ is sticky and anyone may write it, like /tmp; the links point to
@@ -378,25 +398,6 @@ TEST_F(DataFileTest, LinksInAStickySharedFolderFollowedOnlyWhenTrusted) {
     EXPECT_EQ(fs::read_symlink("shared/customer.dat"), to);
     EXPECT_EQ(read_file("store/real.dat"), pattern(c.followed ? 6 : 5));
     EXPECT_EQ(entries("store"), std::set<std::string>{"real.dat"});
-  }
-}
-
-// Owner kA, group kG, mode 0660: member kB saves, then kA; both land and the
-// file keeps its owner, group and mode.
-TEST_F(DataFileTest, GroupSharedFileKeepsOwnerGroupAndModeForEverySaver) {
-  ASSERT_EQ(chmod(".", 0777), 0);
-  write_file("customer.dat", pattern(3));
-  ASSERT_EQ(chown("customer.dat", kA, kG), 0);
-  ASSERT_EQ(chmod("customer.dat", 0660), 0);
-  for (auto [saver, seed] : {std::pair{kB, 4u}, std::pair{kA, 5u}}) {
-    SCOPED_TRACE(saver);
-    EXPECT_EQ(save_as(saver, {kG}, kFile, seed), 0);
-    struct stat st = stat_of("customer.dat");
-    EXPECT_EQ(st.st_uid, kA);
-    EXPECT_EQ(st.st_gid, kG);
-    EXPECT_EQ(st.st_mode & 07777, 0660u);
-    EXPECT_EQ(read_file("customer.dat"), pattern(seed));
-    expect_only({"customer.dat"});
   }
 }
 
