@@ -422,6 +422,12 @@ TEST_F(DataFileTest, SavedInPlaceWhereARenameWouldNotKeepTheFile) {
        {"ro/customer.dat"},
        kA,
        [] { ASSERT_EQ(chmod("ro", 0555), 0); }},
+      // No folder to lock or clear: the file itself is locked.
+      {"folder the user cannot read",
+       "ro/customer.dat",
+       {"ro/customer.dat"},
+       kA,
+       [] { ASSERT_EQ(chmod("ro", 0333), 0); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
