@@ -1,91 +1,208 @@
-// Saves that never destroy the old file: a new file beside it, flushed, renamed over it.
+// Saves that never destroy the old file, one at a time under a lock: a new file
+// beside the old one renamed over it or, where a rename would change the file's
+// owner, group or links, the new bytes written over the old ones in place.
 #include "records/data_file.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <optional>
+#include <cstring>
+#include <random>
+
+#include "records/place.h"
+#include "records/save_seam.h"
 
 namespace orvel {
 
+void (*before_rename_for_test)() = nullptr;
+
 namespace {
 
-constexpr int kMaxLinks = 40;
+// Temporaries are ".customer.dat.orvel-" and six letters or digits.
+constexpr char kTempMark[] = ".orvel-";
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr size_t kSuffix = 6;
 
-std::string dir_of(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+std::string temp_prefix(const std::string& name) { return "." + name + kTempMark; }
+
+bool is_temp_name(const std::string& entry, const std::string& name) {
+  std::string prefix = temp_prefix(name);
+  if (entry.size() != prefix.size() + kSuffix || !entry.starts_with(prefix)) return false;
+  return entry.find_first_not_of(kAlphabet, prefix.size()) == std::string::npos;
 }
 
-std::string base_of(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+bool same_inode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The file a name stands for, through any symbolic links: the link stays,
-// the file it points to is replaced.
-std::optional<std::string> follow_links(std::string path) {
-  for (int hops = 0; hops < kMaxLinks; ++hops) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) < 0 || !S_ISLNK(st.st_mode)) return path;
-    char target[4096];
-    ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-    if (n < 0) return std::nullopt;
-    std::string next(target, static_cast<size_t>(n));
-    path = next[0] == '/' ? next : dir_of(path) + "/" + next;
-  }
-  return std::nullopt;
+// Non-blocking, so a pipe of the file's name cannot hang the program.
+Fd open_file(const Place& at, int flags) {
+  return Fd(openat(at.folder.get(), at.name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
 }
 
-bool write_all(int fd, std::span<const std::byte> bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;  // a full disk or a file-size limit
-    bytes = bytes.subspan(static_cast<size_t>(n));
+bool take(int fd, int how) {
+  while (flock(fd, how) != 0) {
+    if (errno != EINTR) return false;
   }
   return true;
 }
 
-bool fill(int fd, mode_t mode, std::span<const std::byte> image) {
-  return fchmod(fd, mode) == 0 && write_all(fd, image) && fsync(fd) == 0;
+// The save lock is a flock on the data file's folder, which the kernel drops
+// when the process dies; temporaries are cleared and renamed there under it.
+// A folder we may not read is no place for a rename; its file is locked instead.
+struct Locked {
+  Place at;
+  Fd lock;  // none: the folder cannot be read and there is no file to lock
+  bool on_folder = false;
+};
+
+Fd lock_handle(const Place& at, bool& on_folder) {
+  Fd fd(openat(at.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  on_folder = static_cast<bool>(fd);
+  if (!fd) fd = open_file(at, O_RDONLY);
+  if (!fd) fd = open_file(at, O_WRONLY);
+  return fd;
 }
 
-enum class Made { kWhole, kFailed, kUnsupported };
-
-// An unnamed file leaves nothing behind if the process dies while it is written;
-// it gets the temporary name only once it is whole.
-Made make_unnamed(const std::string& dir, const std::string& temp, mode_t mode,
-                  std::span<const std::byte> image) {
-  int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-  if (fd < 0) return errno == EOPNOTSUPP || errno == EISDIR ? Made::kUnsupported : Made::kFailed;
-  bool filled = fill(fd, mode, image);
-  std::string proc = "/proc/self/fd/" + std::to_string(fd);
-  unlink(temp.c_str());
-  bool linked =
-      filled && linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
-  bool closed = close(fd) == 0;
-  if (filled && !linked) return Made::kUnsupported;  // no /proc to name it through
-  return filled && closed ? Made::kWhole : Made::kFailed;
+bool still_locked(const Locked& l) {
+  struct stat held, now;
+  if (fstat(l.lock.get(), &held) != 0) return false;
+  int found = l.on_folder
+                  ? fstat(l.at.folder.get(), &now)
+                  : fstatat(l.at.folder.get(), l.at.name.c_str(), &now, AT_SYMLINK_NOFOLLOW);
+  return found == 0 && same_inode(held, now);
 }
 
-// Where unnamed files are not to be had.
-bool make_named(const std::string& temp, mode_t mode, std::span<const std::byte> image) {
-  unlink(temp.c_str());
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  bool ok = fill(fd, mode, image);
-  return close(fd) == 0 && ok;
+// The name is followed again once the lock is held: a link may have moved
+// meanwhile and the lock be on the wrong folder, so then it is all done again.
+std::optional<Locked> lock_place(const std::string& path, int how) {
+  for (int tries = 0; tries < 8; ++tries) {
+    std::optional<Place> first = find_place(path);
+    if (!first) return std::nullopt;
+    Locked l;
+    l.lock = lock_handle(*first, l.on_folder);
+    if (!l.lock) {
+      if (errno != ENOENT) return std::nullopt;
+      l.at = std::move(*first);
+      return l;
+    }
+    if (!take(l.lock.get(), how)) return std::nullopt;
+    std::optional<Place> now = find_place(path);
+    if (!now || now->name != first->name) continue;
+    l.at = std::move(*now);
+    if (still_locked(l)) return l;
+  }
+  return std::nullopt;
 }
 
-void sync_dir(const std::string& dir) {
-  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
+std::optional<std::string> read_file(const Place& at, size_t limit) {
+  Fd fd = open_file(at, O_RDONLY);
+  struct stat st;
+  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  std::string bytes;
+  char buf[65536];
+  while (bytes.size() < limit) {
+    ssize_t n = read(fd.get(), buf, std::min(sizeof buf, limit - bytes.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
+bool write_all(int fd, std::span<const std::byte> bytes, off_t at) {
+  while (!bytes.empty()) {
+    ssize_t n = pwrite(fd, bytes.data(), bytes.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;  // a full disk or a file-size limit
+    bytes = bytes.subspan(static_cast<size_t>(n));
+    at += n;
+  }
+  return true;
+}
+
+// Checked before the first byte goes over the old ones: an in-place write
+// that stopped half way would leave records of both images.
+bool room_for(int fd, size_t size) {
+  rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      size > limit.rlim_cur)
+    return false;
+  // The blocks are reserved, the size kept; a file system without this says so.
+  if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return true;
+  return errno != ENOSPC && errno != EDQUOT && errno != EFBIG;
+}
+
+// The same inode keeps its owner, group, mode and links: the whole image from
+// offset 0, never truncating first, then cut to size and flushed.
+bool write_in_place(const Place& at, const struct stat& old, std::span<const std::byte> image) {
+  Fd fd = open_file(at, O_WRONLY);
+  struct stat st;
+  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !same_inode(st, old))
+    return false;
+  return room_for(fd.get(), image.size()) && write_all(fd.get(), image, 0) &&
+         ftruncate(fd.get(), static_cast<off_t>(image.size())) == 0 && fsync(fd.get()) == 0;
+}
+
+// With no folder to lock, the new file is made exclusively and locked at once.
+bool create_in_place(const Place& at, std::span<const std::byte> image) {
+  Fd fd(openat(at.folder.get(), at.name.c_str(),
+               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (!fd) return false;
+  if (take(fd.get(), LOCK_EX) && write_all(fd.get(), image, 0) && fsync(fd.get()) == 0) return true;
+  unlinkat(at.folder.get(), at.name.c_str(), 0);
+  return false;
+}
+
+// A rename only where the new file keeps what the old one had, and can be made.
+bool renamable(const Locked& l, const struct stat& old) {
+  struct stat folder;
+  if (!l.on_folder || fstat(l.lock.get(), &folder) != 0) return false;
+  return old.st_nlink == 1 && folder.st_dev == old.st_dev &&  // not split, not a mount point
+         faccessat(l.lock.get(), ".", W_OK, 0) == 0 && (geteuid() == 0 || old.st_uid == geteuid());
+}
+
+// Root gives the file back to its owner and group; anyone may set a group of
+// their own. Refused, the file is written in place instead.
+bool restore_owner(int fd, const struct stat& old) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  if (st.st_uid == old.st_uid && st.st_gid == old.st_gid) return true;
+  return fchown(fd, old.st_uid, old.st_gid) == 0;
+}
+
+// Temporaries that killed saves left behind: ours, of this file, not in use
+// since we hold the lock. Anything else of a like name is someone else's.
+void clear_leftovers(const Locked& l) {
+  DIR* dir = fdopendir(openat(l.lock.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir) return;
+  while (dirent* e = readdir(dir)) {
+    struct stat st;
+    if (is_temp_name(e->d_name, l.at.name) &&
+        fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        st.st_uid == geteuid() && st.st_nlink == 1)
+      unlinkat(dirfd(dir), e->d_name, 0);
+  }
+  closedir(dir);
+}
+
+Fd make_temp(const Place& at, std::string& temp) {
+  std::random_device random;
+  for (int tries = 0; tries < 100; ++tries) {
+    temp = temp_prefix(at.name);
+    for (size_t i = 0; i < kSuffix; ++i) temp += kAlphabet[random() % (sizeof kAlphabet - 1)];
+    Fd fd(openat(at.folder.get(), temp.c_str(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd || errno != EEXIST) return fd;
+  }
+  return Fd();
 }
 
 mode_t new_file_mode() {
@@ -94,51 +211,66 @@ mode_t new_file_mode() {
   return 0666 & ~mask;
 }
 
-}  // namespace
-
-bool DataFile::save(std::span<const std::byte> image) const {
-  std::optional<std::string> target = follow_links(name_);
-  if (!target) return false;
-  struct stat st;
-  mode_t mode;
-  if (stat(target->c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode) || access(target->c_str(), W_OK) != 0) return false;
-    mode = st.st_mode & 07777;
-  } else if (errno == ENOENT) {
-    mode = new_file_mode();
-  } else {
-    return false;
+// The new image in a temporary beside the old file, flushed, renamed over it,
+// and the folder flushed. No set-id or sticky bit passes to the new file.
+bool replace(const Locked& l, const struct stat* old, std::span<const std::byte> image) {
+  clear_leftovers(l);
+  const int dir = l.at.folder.get();
+  std::string temp;
+  Fd fd = make_temp(l.at, temp);
+  if (!fd) return false;
+  bool filled = fchmod(fd.get(), old ? old->st_mode & 0777 : new_file_mode()) == 0 &&
+                write_all(fd.get(), image, 0) && fsync(fd.get()) == 0;
+  bool owned = filled && (!old || restore_owner(fd.get(), *old));
+  bool closed = close(fd.release()) == 0;
+  if (!filled || !owned || !closed) {
+    unlinkat(dir, temp.c_str(), 0);
+    return filled && !owned && write_in_place(l.at, *old, image);
   }
-  std::string dir = dir_of(*target);
-  std::string temp = dir + "/." + base_of(*target) + ".new";
-  // A failed write is not tried again under another name: the disk or the
-  // size limit would refuse it again.
-  Made made = make_unnamed(dir, temp, mode, image);
-  bool ok = made == Made::kWhole || (made == Made::kUnsupported && make_named(temp, mode, image));
-  ok = ok && rename(temp.c_str(), target->c_str()) == 0;
-  if (!ok) {
-    unlink(temp.c_str());
-    return false;
+  if (before_rename_for_test) before_rename_for_test();
+  // Where there was no file, none that appeared meanwhile is replaced.
+  int renamed = old ? renameat(dir, temp.c_str(), dir, l.at.name.c_str())
+                    : renameat2(dir, temp.c_str(), dir, l.at.name.c_str(), RENAME_NOREPLACE);
+  if (renamed != 0) {
+    int error = errno;
+    unlinkat(dir, temp.c_str(), 0);
+    return old && (error == EBUSY || error == EXDEV) && write_in_place(l.at, *old, image);
   }
-  sync_dir(dir);
+  fsync(l.lock.get());
   return true;
 }
 
-void DataFile::load(std::span<std::byte> image) const {
-  // Non-blocking, so a pipe of the file's name cannot hang the program.
-  int fd = open(name_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
+}  // namespace
+
+bool DataFile::save(std::span<const std::byte> image) const {
+  return save([image](const std::optional<std::string>&) {
+    return SavePlan{SavePlan::kWrite, image};
+  });
+}
+
+bool DataFile::save(const DecideSave& decide) const {
+  std::optional<Locked> l = lock_place(name_, LOCK_EX);
+  if (!l) return false;
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    size_t got = 0;
-    while (got < image.size()) {
-      ssize_t n = read(fd, image.data() + got, image.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
-    }
-  }
-  close(fd);
+  bool exists = fstatat(l->at.folder.get(), l->at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!exists && errno != ENOENT) return false;
+  if (exists &&
+      (!S_ISREG(st.st_mode) || faccessat(l->at.folder.get(), l->at.name.c_str(), W_OK, 0) != 0))
+    return false;
+  std::optional<std::string> now;
+  if (exists) now = read_file(l->at, SIZE_MAX);
+  SavePlan plan = decide(now);
+  if (plan.action != SavePlan::kWrite) return plan.action == SavePlan::kKeep;
+  if (!l->lock) return create_in_place(l->at, plan.image);
+  if (exists && !renamable(*l, st)) return write_in_place(l->at, st, plan.image);
+  return replace(*l, exists ? &st : nullptr, plan.image);
+}
+
+void DataFile::load(std::span<std::byte> image) const {
+  std::optional<Locked> l = lock_place(name_, LOCK_SH);
+  if (!l) return;
+  std::optional<std::string> bytes = read_file(l->at, image.size());
+  if (bytes) memcpy(image.data(), bytes->data(), bytes->size());
 }
 
 }  // namespace orvel

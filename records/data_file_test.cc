@@ -1,8 +1,10 @@
 // Saves and loads against faults made for real: a directory or a pipe of the
-// file's name, a file-size limit, a kill in mid-save, links and permission bits.
+// file's name, a file-size limit, kills, links, other users, owners and modes.
 #include "records/data_file.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -13,12 +15,16 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <random>
+#include <regex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "console/memory_device.h"
+#include "records/save_seam.h"
 #include "records/table.h"
 
 namespace orvel {
@@ -57,6 +63,39 @@ std::set<std::string> entries(const fs::path& dir) {
   return names;
 }
 
+std::span<const std::byte> bytes_of(const std::string& s) {
+  return std::as_bytes(std::span(s.data(), s.size()));
+}
+
+constexpr uid_t kA = 4242, kB = 4343;  // users no account needs to exist for
+constexpr gid_t kG = 4444;             // a group both may belong to
+
+// Runs `body` in a forked child as user `uid` of group `gid` with the groups
+// given; its exit status is body's result (9 when the child could not switch).
+int as_user(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::function<int()>& body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (setgroups(groups.size(), groups.data()) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+      _exit(9);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+// A save of pattern(seed) in a child of that user: 0 saved, 1 failed.
+int save_as(uid_t uid, std::vector<gid_t> groups, const DataFile& file, unsigned seed) {
+  return as_user(uid, uid, std::move(groups),
+                 [&] { return file.save(bytes_of(pattern(seed))) ? 0 : 1; });
+}
+
+struct stat stat_of(const char* path) {
+  struct stat st {};
+  EXPECT_EQ(lstat(path, &st), 0) << path;
+  return st;
+}
+
 // Each test in a fresh directory of its own, with a console in memory.
 class DataFileTest : public testing::Test {
  protected:
@@ -64,6 +103,7 @@ class DataFileTest : public testing::Test {
     std::string tmpl = (fs::temp_directory_path() / "orvel-records-XXXXXX").string();
     ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     dir_ = tmpl;
+    chmod(dir_.c_str(), 0755);  // other users' children reach into it
     home_ = fs::current_path();
     fs::current_path(dir_);
     set_console(&console_);
@@ -251,8 +291,9 @@ TEST_F(DataFileTest, PermissionBitsKeptOrTakenFromTheUmask) {
     mode_t expected;
   };
   const Case cases[] = {
-      {0640, 022, 0640}, {0600, 022, 0600}, {0604, 027, 0604}, {0666, 077, 0666},
-      {{}, 022, 0644},   {{}, 077, 0600},   {{}, 0, 0666},     {{}, 0227, 0440},
+      {0640, 022, 0640}, {0600, 022, 0600},  {0604, 027, 0604},
+      {0666, 077, 0666}, {07755, 022, 0755}, {{}, 022, 0644},
+      {{}, 077, 0600},   {{}, 0, 0666},      {{}, 0227, 0440},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
@@ -270,6 +311,223 @@ TEST_F(DataFileTest, PermissionBitsKeptOrTakenFromTheUmask) {
     EXPECT_EQ(read_file("customer.dat"), table_image());
     expect_only({"customer.dat"});
   }
+}
+
+// Files of kA and group kG in a folder anyone may write, saved in turn by the
+// users given: each save lands, owner and group stay, no set-id bit survives.
+TEST_F(DataFileTest, OwnerAndGroupKeptForEverySaver) {
+  struct Saver {
+    uid_t uid;
+    std::vector<gid_t> groups;
+  };
+  struct Case {
+    const char* what;
+    mode_t mode;
+    std::vector<Saver> savers;
+    mode_t expected;
+  };
+  const Case cases[] = {
+      {"another user's set-id file, root saves", 06755, {{0, {}}}, 0755},
+      {"group-shared, a member saves, then the owner", 0660, {{kB, {kG}}, {kA, {kG}}}, 0660},
+  };
+  ASSERT_EQ(chmod(".", 0777), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_file("customer.dat", pattern(3));
+    ASSERT_EQ(chown("customer.dat", kA, kG), 0);
+    ASSERT_EQ(chmod("customer.dat", c.mode), 0);
+    unsigned seed = 4;
+    for (const Saver& saver : c.savers) {
+      SCOPED_TRACE(saver.uid);
+      EXPECT_EQ(save_as(saver.uid, saver.groups, kFile, ++seed), 0);
+      struct stat st = stat_of("customer.dat");
+      EXPECT_EQ(st.st_uid, kA);
+      EXPECT_EQ(st.st_gid, kG);
+      EXPECT_EQ(st.st_mode & 07777, c.expected);
+      EXPECT_EQ(read_file("customer.dat"), pattern(seed));
+      expect_only({"customer.dat"});
+    }
+  }
+}
+
+// shared/ is sticky and anyone may write it, like /tmp; the links point to
+// store/real.dat, which the saver owns. Refused: the save fails, the load
+// leaves the table, link and target stay as they were.
+TEST_F(DataFileTest, LinksInAStickySharedFolderFollowedOnlyWhenTrusted) {
+  struct Case {
+    const char* what;
+    uid_t saver;
+    uid_t link_owner;
+    std::optional<uid_t> hop_owner;  // customer.dat -> hop.dat -> real.dat
+    bool followed;
+  };
+  const Case cases[] = {
+      {"another user's link, root saves", 0, kA, {}, false},
+      {"the saver's own link", kA, kA, {}, true},
+      {"the folder owner's link", kA, 0, {}, true},
+      {"own link to another user's link", kA, kA, kB, false},
+  };
+  const DataFile file{"shared/customer.dat"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all("shared");
+    fs::remove_all("store");
+    fs::create_directory("shared");
+    fs::create_directory("store");
+    ASSERT_EQ(chmod("shared", 01777), 0);
+    ASSERT_EQ(chmod("store", 0777), 0);
+    write_file("store/real.dat", pattern(5));
+    ASSERT_EQ(chown("store/real.dat", c.saver, c.saver), 0);
+    fs::path to = dir_ / "store/real.dat";
+    if (c.hop_owner) {
+      fs::create_symlink(to, "shared/hop.dat");
+      ASSERT_EQ(lchown("shared/hop.dat", *c.hop_owner, *c.hop_owner), 0);
+      to = "hop.dat";
+    }
+    fs::create_symlink(to, "shared/customer.dat");
+    ASSERT_EQ(lchown("shared/customer.dat", c.link_owner, c.link_owner), 0);
+
+    int got = as_user(c.saver, c.saver, {}, [&] {
+      bool saved = file.save(bytes_of(pattern(6)));
+      set_table(pattern(2));
+      load_table(file, namelist);
+      bool loaded = table_image() == pattern(6);
+      return (saved == c.followed ? 0 : 1) + (loaded == c.followed ? 0 : 2);
+    });
+    EXPECT_EQ(got, 0);
+    EXPECT_EQ(fs::read_symlink("shared/customer.dat"), to);
+    EXPECT_EQ(read_file("store/real.dat"), pattern(c.followed ? 6 : 5));
+    EXPECT_EQ(entries("store"), std::set<std::string>{"real.dat"});
+  }
+}
+
+// Where a rename would split a link or cannot be made, the same inode takes
+// the new image: every name of it sees the new records.
+TEST_F(DataFileTest, SavedInPlaceWhereARenameWouldNotKeepTheFile) {
+  struct Case {
+    const char* what;
+    const char* name;
+    std::vector<const char*> names;  // of the same file
+    uid_t saver;
+    void (*make)();
+  };
+  const Case cases[] = {
+      {"hard link",
+       "customer.dat",
+       {"customer.dat", "other.dat"},
+       0,
+       [] { fs::create_hard_link("customer.dat", "other.dat"); }},
+      {"folder the user cannot write",
+       "ro/customer.dat",
+       {"ro/customer.dat"},
+       kA,
+       [] { ASSERT_EQ(chmod("ro", 0555), 0); }},
+      // No folder to lock or clear: the file itself is locked.
+      {"folder the user cannot read",
+       "ro/customer.dat",
+       {"ro/customer.dat"},
+       kA,
+       [] { ASSERT_EQ(chmod("ro", 0333), 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::create_directory("ro");
+    write_file(c.name, pattern(3));
+    ASSERT_EQ(chown(c.name, c.saver, c.saver), 0);
+    c.make();
+    ino_t inode = stat_of(c.name).st_ino;
+    EXPECT_EQ(save_as(c.saver, {}, DataFile{c.name}, 4), 0);
+    for (const char* name : c.names) {
+      EXPECT_EQ(stat_of(name).st_ino, inode) << name;
+      EXPECT_EQ(read_file(name), pattern(4)) << name;
+    }
+    ASSERT_EQ(chmod("ro", 0755), 0);
+    fs::remove_all("ro");
+    for (const char* name : c.names) fs::remove(name);
+  }
+}
+
+// Only a save's own leftovers are cleared: exactly its pattern, a regular file,
+// ours, one link. Everything else of a like name stays as it was.
+TEST_F(DataFileTest, FilesNamedLikeATemporaryAreNotTouched) {
+  const std::string others[] = {
+      ".customer.dat.new", ".customer.dat.orvel-abc12",  // not exactly the pattern
+      ".customer.dat.orvel-ownedB", ".customer.dat.orvel-linked", ".web.dat.orvel-abc123"};
+  for (unsigned i = 0; i < std::size(others); ++i) write_file(others[i], pattern(10 + i));
+  ASSERT_EQ(chown(".customer.dat.orvel-ownedB", kB, kB), 0);
+  fs::create_hard_link(".customer.dat.orvel-linked", "keep.dat");
+  save_table(kFile, namelist);
+  save_table(kFile, namelist);
+  for (unsigned i = 0; i < std::size(others); ++i)
+    EXPECT_EQ(read_file(others[i]), pattern(10 + i)) << others[i];
+  std::set<std::string> all(std::begin(others), std::end(others));
+  all.insert({"customer.dat", "keep.dat"});
+  expect_only(all);
+}
+
+// A save killed after its temporary is whole and named, before the rename:
+// the old file stays, one temporary is left, and the next save clears it.
+TEST_F(DataFileTest, KilledBeforeTheRenameLeavesOneTemporaryTheNextSaveClears) {
+  write_file("customer.dat", pattern(3));
+  pid_t pid = fork();
+  if (pid == 0) {
+    before_rename_for_test = [] { raise(SIGKILL); };
+    kFile.save(bytes_of(pattern(4)));
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(read_file("customer.dat"), pattern(3));
+  std::set<std::string> left = entries(".");
+  ASSERT_EQ(left.size(), 2u);
+  left.erase("customer.dat");
+  const std::string temp = *left.begin();
+  EXPECT_TRUE(std::regex_match(temp, std::regex(R"(\.customer\.dat\.orvel-[A-Za-z0-9]{6})")))
+      << temp;
+  EXPECT_EQ(read_file(temp), pattern(4));
+
+  save_table(kFile, namelist);
+  expect_only({"customer.dat"});
+  EXPECT_EQ(read_file("customer.dat"), table_image());
+}
+
+// While one process is inside a save, another's waits, then decides from what
+// the first one wrote.
+TEST_F(DataFileTest, SecondProcessSaveWaitsForTheFirst) {
+  int entered[2], release[2], decided[2];
+  ASSERT_EQ(pipe(entered), 0);
+  ASSERT_EQ(pipe(release), 0);
+  ASSERT_EQ(pipe(decided), 0);
+  const std::string first = pattern(4), second = pattern(5);
+  auto child = [](const std::function<SavePlan(const std::optional<std::string>&)>& decide) {
+    pid_t pid = fork();
+    if (pid == 0) _exit(kFile.save(decide) ? 0 : 1);
+    return pid;
+  };
+  pid_t one = child([&](const std::optional<std::string>&) {
+    char c;
+    if (write(entered[1], "e", 1) != 1 || read(release[0], &c, 1) != 1) _exit(2);
+    return SavePlan{SavePlan::kWrite, bytes_of(first)};
+  });
+  char c;
+  ASSERT_EQ(read(entered[0], &c, 1), 1);
+  pid_t two = child([&](const std::optional<std::string>& now) {
+    if (write(decided[1], now == first ? "d" : "x", 1) != 1) _exit(2);
+    return SavePlan{SavePlan::kWrite, bytes_of(second)};
+  });
+  pollfd waiting{decided[0], POLLIN, 0};
+  EXPECT_EQ(poll(&waiting, 1, 300), 0) << "the second save did not wait";
+  ASSERT_EQ(write(release[1], "r", 1), 1);
+  ASSERT_EQ(read(decided[0], &c, 1), 1);
+  EXPECT_EQ(c, 'd');
+  for (pid_t pid : {one, two}) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(read_file("customer.dat"), second);
+  for (int fd : {entered[0], entered[1], release[0], release[1], decided[0], decided[1]}) close(fd);
 }
 
 }  // namespace
