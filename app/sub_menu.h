@@ -3,11 +3,13 @@
 
 #include <functional>
 
+#include "console/text.h"
+
 namespace orvel {
 
 struct SubMenu {
-  const char* title;
-  const char* options[4];
+  Literal title;
+  Literal options[4];
   std::function<void()> operations[4];
   std::function<void()> load;
   std::function<void()> save;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "console/decimal.h"
+
 namespace orvel {
 
 namespace {
@@ -22,22 +24,29 @@ bool is_digit(int c) { return c >= '0' && c <= '9'; }
 bool is_point(int c) { return c == '.'; }
 bool is_exponent(int c) { return c == 'e' || c == 'E'; }
 
+// A word or line into its field: as much as fits without splitting a character, and the NUL.
+void store(std::string_view text, std::span<char> field) {
+  size_t n = utf8_cut(text, field.size() - 1);
+  text.copy(field.data(), n);
+  field[n] = '\0';
+}
+
 }  // namespace
 
 Console& con() { return *g_console; }
 void set_console(Console* console) { g_console = console; }
 
-void ask_word(const char* prompt, std::span<char> field) {
+void ask_word(Literal prompt, std::span<char> field) {
   con().text(prompt);
   con().word_input(field);
 }
 
-void ask_value(const char* prompt, std::span<char> value) {
+void ask_value(Literal prompt, std::span<char> value) {
   con().text(prompt);
   con().word_value(value);
 }
 
-void ask_line(const char* prompt, std::span<char> field) {
+void ask_line(Literal prompt, std::span<char> field) {
   con().text(prompt);
   con().line_input(field);
 }
@@ -69,8 +78,10 @@ std::string Console::next_line() {
     }
     if (line.size() == kRefill) return line;
     // A terminal hands over a finished line per read; a line without a
-    // newline there was ended by the end-of-file key.
-    if (read_now && device_.reads_lines()) return line;
+    // newline there was ended by the end-of-file key. A read of nothing but
+    // carriage returns (a key pressed twice at a pause) is not that: it
+    // delivered characters, so the wait goes on for a line.
+    if (read_now && device_.reads_lines() && !line.empty()) return line;
     char chunk[4096];
     size_t n = device_.read(chunk, sizeof chunk);
     if (n == 0) {
@@ -102,13 +113,14 @@ bool Console::skip_blanks() {
 
 bool Console::read_word(std::span<char> field) {
   if (failed_ || !skip_blanks()) return false;
-  size_t n = 0;
+  // A cut needs to see up to three bytes past the width; the rest is dropped.
+  std::string kept;
   int c;
   while ((c = peek(word_)) != kEnd && !is_blank(c)) {
     take(word_);
-    if (n + 1 < field.size()) field[n++] = static_cast<char>(c);
+    if (kept.size() < field.size() + 2) kept += static_cast<char>(c);
   }
-  field[n] = '\0';
+  store(kept, field);
   if (c == kEnd) failed_ = true;
   return true;
 }
@@ -130,50 +142,50 @@ void Console::choice_input(char& c) {
   take(word_);
 }
 
-bool Console::accept(std::string& taken, bool (*fits)(int)) {
+// The next character when it fits (and takes it), else kEnd.
+int Console::accept(bool (*fits)(int)) {
   int c = peek(word_);
-  if (c == kEnd || !fits(c)) return false;
+  if (c == kEnd || !fits(c)) return kEnd;
   take(word_);
-  taken += static_cast<char>(c);
-  return true;
+  return c;
 }
 
 void Console::number_input(float& x) {
   if (failed_ || !skip_blanks()) return;
-  std::string taken;
-  accept(taken, is_sign);
-  int digits = 0;
-  while (accept(taken, is_digit)) ++digits;
-  if (accept(taken, is_point)) {
-    while (accept(taken, is_digit)) ++digits;
+  Decimal number;
+  if (accept(is_sign) == '-') number.negate();
+  bool digits = false;
+  for (int c; (c = accept(is_digit)) != kEnd; digits = true) number.integer_digit(c);
+  if (accept(is_point) != kEnd) {
+    for (int c; (c = accept(is_digit)) != kEnd; digits = true) number.fraction_digit(c);
   }
-  if (digits == 0) {
+  if (!digits) {
     failed_ = true;
     return;
   }
-  if (accept(taken, is_exponent)) {
-    accept(taken, is_sign);
-    int exponent_digits = 0;
-    while (accept(taken, is_digit)) ++exponent_digits;
-    if (exponent_digits == 0) {
+  if (accept(is_exponent) != kEnd) {
+    if (accept(is_sign) == '-') number.negate_exponent();
+    bool exponent_digits = false;
+    for (int c; (c = accept(is_digit)) != kEnd; exponent_digits = true) number.exponent_digit(c);
+    if (!exponent_digits) {
       failed_ = true;
       return;
     }
   }
-  x = decimal_to_float(taken);
+  x = number.value();
 }
 
 void Console::line_input(std::span<char> field) {
-  size_t n = 0;
+  std::string kept;
   bool took = false;
   int c;
   while ((c = peek(line_)) != kEnd) {
     take(line_);
     took = true;
     if (c == '\n') break;
-    if (n + 1 < field.size()) field[n++] = static_cast<char>(c);
+    if (kept.size() < field.size() + 2) kept += static_cast<char>(c);
   }
-  if (took) field[n] = '\0';
+  if (took) store(kept, field);
 }
 
 void Console::pause() {
@@ -188,13 +200,32 @@ void Console::pause() {
 
 void Console::clear_screen() { device_.clear_screen(); }
 
-void Console::text(std::string_view s) { device_.write(s); }
+// A terminal acts on the control bytes a field may hold (a data file from
+// anyone); a pipe or a file gets the stored bytes as they are.
+void Console::show_field(std::string_view text) {
+  if (device_.writes_terminal()) {
+    put(masked(text));
+  } else {
+    put(text);
+  }
+}
 
-void Console::integer(int32_t value) { text(std::to_string(value)); }
+void Console::text(std::initializer_list<Piece> pieces) {
+  for (const Piece& piece : pieces) {
+    if (piece.is_field()) {
+      show_field(piece.text());
+    } else {
+      put(piece.text());
+    }
+  }
+}
 
-void Console::number(float value) { text(format_number(value)); }
+void Console::integer(int32_t value) { put(std::to_string(value)); }
 
-void Console::formatted(std::string_view format, std::initializer_list<int32_t> args) {
+void Console::number(float value) { put(format_number(value)); }
+
+void Console::formatted(Literal literal, std::initializer_list<int32_t> args) {
+  std::string_view format = literal.view();
   std::string out;
   const int32_t* next = args.begin();
   for (size_t i = 0; i < format.size(); ++i) {
@@ -205,7 +236,7 @@ void Console::formatted(std::string_view format, std::initializer_list<int32_t> 
       out += format[i];
     }
   }
-  text(out);
+  put(out);
 }
 
 void Console::immediate_exit(int status) {
@@ -224,15 +255,6 @@ std::string format_number(float value) {
   char out[32];
   snprintf(out, sizeof out, "%.6g", static_cast<double>(value));
   return out;
-}
-
-// The exact decimal value rounded to extended precision (a 64-bit mantissa),
-// then to single precision; beyond the single range it is the largest value.
-float decimal_to_float(const std::string& decimal) {
-  long double wide = strtold(decimal.c_str(), nullptr);
-  // Clamped before the conversion, which is undefined for values out of range.
-  if (std::fabs(wide) > FLT_MAX) return wide < 0 ? -FLT_MAX : FLT_MAX;
-  return static_cast<float>(wide);
 }
 
 }  // namespace orvel

@@ -3,12 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "console/text.h"
 
 namespace orvel {
 
@@ -27,6 +28,8 @@ class Device {
   virtual size_t read(char* buf, size_t size) = 0;
   // True when each read delivers one finished line (a terminal in line mode).
   virtual bool reads_lines() const = 0;
+  // True when what is written shows on a terminal, which acts on control bytes.
+  virtual bool writes_terminal() const = 0;
   virtual void write(std::string_view bytes) = 0;
   // Puts out everything written so far; called before any wait and before exit.
   virtual void flush() = 0;
@@ -38,29 +41,7 @@ class Device {
   [[noreturn]] virtual void exit(int status) = 0;
 };
 
-// A text field's characters: up to its NUL, never past its width.
-template <size_t N>
-std::string_view field(const char (&f)[N]) {
-  return {f, strnlen(f, N)};
-}
-
-template <size_t N, size_t M>
-bool text_equal(const char (&a)[N], const char (&b)[M]) {
-  return field(a) == field(b);
-}
-
-// Copies the source's characters and NUL; the destination's bytes after the NUL stay.
-template <size_t N, size_t M>
-void text_copy(char (&dst)[N], const char (&src)[M]) {
-  static_assert(M <= N, "the source must fit the destination");
-  std::string_view s = field(src);
-  size_t n = s.size() < N ? s.size() : N - 1;
-  memcpy(dst, s.data(), n);
-  dst[n] = '\0';
-}
-
 std::string format_number(float value);
-float decimal_to_float(const std::string& decimal);
 
 class Console {
  public:
@@ -76,19 +57,15 @@ class Console {
   void choice_input(char& c);
   void number_input(float& x);
 
-  void text(std::string_view s);
-  // A literal or a field: its text, bounded by its width.
-  template <size_t N>
-  void text(const char (&s)[N]) {
-    text(field(s));
-  }
-  // Several texts in a row; each field must come through field().
-  void text(std::initializer_list<std::string_view> pieces) {
-    for (std::string_view piece : pieces) text(piece);
-  }
+  // The program's own text, as it is.
+  void text(Literal s) { put(s.view()); }
+  // A field's text: on a terminal with its control bytes masked.
+  void text(Field f) { show_field(f.text()); }
+  // Several in a row, literals and fields mixed.
+  void text(std::initializer_list<Piece> pieces);
   void integer(int32_t value);
   void number(float value);
-  void formatted(std::string_view format, std::initializer_list<int32_t> args = {});
+  void formatted(Literal format, std::initializer_list<int32_t> args = {});
 
   dosdate_t today() { return device_.today(); }
   [[noreturn]] void immediate_exit(int status);
@@ -106,7 +83,9 @@ class Console {
   void take(Buffer& b) { ++b.pos; }
   bool skip_blanks();
   bool read_word(std::span<char> field);
-  bool accept(std::string& taken, bool (*fits)(int));
+  int accept(bool (*fits)(int));
+  void put(std::string_view bytes) { device_.write(bytes); }
+  void show_field(std::string_view text);
 
   Device& device_;
   Buffer word_, line_;
@@ -122,18 +101,18 @@ Console& con();
 void set_console(Console* console);
 
 // A prompt and the read that answers it.
-void ask_word(const char* prompt, std::span<char> field);
-void ask_value(const char* prompt, std::span<char> value);
-void ask_line(const char* prompt, std::span<char> field);
+void ask_word(Literal prompt, std::span<char> field);
+void ask_value(Literal prompt, std::span<char> value);
+void ask_line(Literal prompt, std::span<char> field);
 
 // An update's prompt: its working value read, then copied into the record's field.
 template <size_t M, size_t N>
-void ask_new_value(const char* prompt, char (&value)[M], char (&field)[N]) {
+void ask_new_value(Literal prompt, char (&value)[M], char (&field)[N]) {
   ask_value(prompt, value);
   text_copy(field, value);
 }
 template <size_t M, size_t N>
-void ask_new_line(const char* prompt, char (&value)[M], char (&field)[N]) {
+void ask_new_line(Literal prompt, char (&value)[M], char (&field)[N]) {
   ask_line(prompt, value);
   text_copy(field, value);
 }

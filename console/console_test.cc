@@ -2,7 +2,9 @@
 #include "console/console.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <atomic>
 #include <bit>
 #include <cfloat>
 #include <cmath>
@@ -15,6 +17,27 @@
 #include <vector>
 
 #include "console/memory_device.h"
+
+// Every allocation of this test program counted, so that a test can tell
+// whether anything grew with its input.
+namespace {
+std::atomic<size_t> g_heap_live{0}, g_heap_peak{0};
+}  // namespace
+
+void* operator new(size_t size) {
+  void* p = malloc(size ? size : 1);
+  if (!p) throw std::bad_alloc();
+  size_t live = g_heap_live += malloc_usable_size(p);
+  for (size_t peak = g_heap_peak; live > peak && !g_heap_peak.compare_exchange_weak(peak, live);) {
+  }
+  return p;
+}
+void operator delete(void* p) noexcept {
+  if (!p) return;
+  g_heap_live -= malloc_usable_size(p);
+  free(p);
+}
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 namespace orvel {
 namespace {
@@ -147,6 +170,15 @@ TEST(EndOfInput, TheTerminalsEndOfFileKey) {
   EXPECT_EQ(rig.line(), "");  // and holds for the line buffer too
 }
 
+// A terminal read of nothing but CRs (keys pressed at a pause) delivered
+// characters: it is no end of input, the wait goes on.
+TEST(EndOfInput, AReadOfOnlyCarriageReturnsIsNotTheEnd) {
+  Rig rig(
+      "\r\r\x04"
+      "5\n");
+  EXPECT_EQ(rig.choice(), '5');
+}
+
 TEST(EndOfInput, EachPrimitive) {
   Rig rig("a last\nline");
   EXPECT_EQ(rig.choice(), 'a');
@@ -191,6 +223,41 @@ TEST(Overlong, WordAndLineStoreWidthLessOneAndTouchNothingElse) {
   EXPECT_EQ(std::string(l, 8), std::string("0123\0LL\0", 8));
   rig.console.line_input(std::span(l, 5));  // the rest of the line went with it
   EXPECT_EQ(std::string(l, 8), std::string("last\0LL\0", 8));
+}
+
+// Widths stay in bytes; a UTF-8 character that would be cut is left out whole.
+TEST(Overlong, ACutNeverSplitsAUtf8Character) {
+  enum Read { kWord, kValue, kLine };
+  const struct {
+    Read read;
+    size_t width;
+    std::string typed;
+    std::string stored;
+  } cases[] = {
+      {kLine, 20, "Ahmet \u015e\u00fckr\u00fc \u00c7a\u011flayan",
+       "Ahmet \u015e\u00fckr\u00fc \u00c7a"},
+      {kLine, 15, "Ahmet \u015e\u00fckr\u00fc \u00c7a\u011flayan", "Ahmet \u015e\u00fckr\u00fc"},
+      {kLine, 14, "Ahmet \u015e\u00fckr\u00fc", "Ahmet \u015e\u00fckr"},
+      {kWord, 5, "\u00c7a\u011flayan", "\u00c7a"},
+      {kValue, 4, "\u00c7\u011e\u00dc", "\u00c7"},  // a search key or new value
+      {kWord, 2, "\u015f", ""},                     // a one-byte field
+      {kWord, 2, "a\u015f", "a"},
+      {kWord, 4, "ab\u20ac", "ab"},            // three bytes
+      {kWord, 6, "abc\U0001f600", "abc"},      // four bytes
+      {kWord, 3, "a\xc4x", "a\xc4"},           // a lead byte with no character: one byte
+      {kWord, 3, "\xc3\xa9\xa9", "\xc3\xa9"},  // a stray continuation byte after a whole one
+  };
+  for (const auto& c : cases) {
+    Rig rig(c.typed + "\n");
+    char f[32];
+    memset(f, 'Z', sizeof f);
+    std::span<char> target(f, c.width);
+    if (c.read == kWord) rig.console.word_input(target);
+    if (c.read == kValue) rig.console.word_value(target);
+    if (c.read == kLine) rig.console.line_input(target);
+    EXPECT_EQ(std::string(f), c.stored) << c.typed << " in " << c.width;
+    EXPECT_EQ(f[c.width], 'Z') << c.typed;  // nothing past the field
+  }
 }
 
 TEST(FailedWordBuffer, HoldsUntilTheNextChoiceDropsItsLine) {
@@ -263,7 +330,7 @@ TEST(NumberInput, NoNumberKeepsTheTarget) {
 // Each case rounds one way straight to single precision and the other way
 // through a 64-bit mantissa first.
 TEST(NumberInput, RoundsToExtendedPrecisionFirst) {
-  // 1 + 2^-24 + 2^-64: at 64 bits a tie, to the even 1 + 2^-24; then a tie, to the even 1.
+  // 1 + 2^-24 + a tail below half a 64-bit ulp: at 64 bits 1 + 2^-24; then a tie, to the even 1.
   std::vector<std::pair<std::string, float>> cases = {
       {"1.0000000596046447753906250542101086242752217003726400434970855712890625", 1.0f}};
   // A float's upper midpoint plus a tail far below a 64-bit mantissa: a tie
@@ -281,6 +348,75 @@ TEST(NumberInput, RoundsToExtendedPrecisionFirst) {
     float x = 0;
     rig.console.number_input(x);
     EXPECT_EQ(x, f) << typed;
+  }
+}
+
+// The even float f, half its ulp and 2^-60 of f above it: a 64-bit mantissa
+// keeps the tail and rounds up, a 53-bit one lands on the midpoint and goes to even.
+TEST(NumberInput, RoundsThroughSixtyFourBitsNotFiftyThree) {
+  for (float f : {1.0f, 0.1f, 3e10f, 123.456f}) {
+    if (bits(f) & 1) f = std::nextafter(f, 0.0f);
+    float up = std::nextafter(f, INFINITY);
+    long double exact =
+        (static_cast<long double>(f) + up) / 2 + std::ldexp(1.0L, std::ilogb(f) - 60);
+    char typed[160];
+    snprintf(typed, sizeof typed, "%.90Lf", exact);
+    ASSERT_EQ(static_cast<float>(strtod(typed, nullptr)), f) << typed;  // the case tells them apart
+    Rig rig(std::string(typed) + "\n");
+    float x = 0;
+    rig.console.number_input(x);
+    EXPECT_EQ(x, up) << typed;
+  }
+}
+
+// Digits made as they are read: a number far longer than anything kept.
+class DigitStream : public MemoryDevice {
+ public:
+  DigitStream(std::string head, char fill, size_t count, std::string tail)
+      : head_(std::move(head)), fill_(fill), count_(count), tail_(std::move(tail)) {}
+  size_t read(char* buf, size_t size) override {
+    size_t n = 0;
+    for (; n < size && pos_ < head_.size() + count_ + tail_.size(); ++n, ++pos_) {
+      buf[n] = pos_ < head_.size()            ? head_[pos_]
+               : pos_ < head_.size() + count_ ? fill_
+                                              : tail_[pos_ - head_.size() - count_];
+    }
+    return n;
+  }
+
+ private:
+  std::string head_;
+  char fill_;
+  size_t count_;
+  std::string tail_;
+  size_t pos_ = 0;
+};
+
+TEST(NumberInput, TenMillionDigitsInFlatMemory) {
+  constexpr size_t kDigits = 10'000'000;
+  // 1 + 2^-24 + 2^-64: a tie at 64 bits; any digit above it far away breaks the tie.
+  const std::string tie = "1.0000000596046447754448351086242752217003726400434970855712890625";
+  const struct {
+    std::string head;
+    char fill;
+    std::string tail;
+    float value;
+  } cases[] = {
+      {tie, '0', "1", std::nextafter(1.0f, 2.0f)},
+      {tie, '0', "0", 1.0f},
+      {"0.", '0', "15e10000002", 15},  // leading zeros only counted
+      {"", '9', "e-9999999", 10},      // integer digits past the kept ones still count
+      {"-", '7', "e-10000000", -7.0f / 9.0f},
+  };
+  for (const auto& c : cases) {
+    DigitStream device(c.head, c.fill, kDigits, c.tail + "\nend\n");
+    Console console(device);
+    size_t before = g_heap_live;
+    g_heap_peak = before;
+    float x = 0;
+    console.number_input(x);
+    EXPECT_EQ(x, c.value) << c.head << " " << c.fill << " " << c.tail;
+    EXPECT_LT(g_heap_peak - before, size_t{64 * 1024}) << "memory grew with the input";
   }
 }
 
@@ -314,8 +450,8 @@ TEST(Output, InTheOrderOfTheCallsAndBoundedByTheField) {
   Rig rig("");
   char no_nul[4] = {'A', 'B', 'C', 'D'};
   char after_nul[6] = {'x', 'y', '\0', 'z', 'z', 'z'};
-  rig.console.text(no_nul);
-  rig.console.text(after_nul);
+  rig.console.text(field(no_nul));
+  rig.console.text(field(after_nul));
   rig.console.text("");
   rig.console.integer(INT32_MIN);
   rig.console.clear_screen();
@@ -327,6 +463,20 @@ TEST(Output, InTheOrderOfTheCallsAndBoundedByTheField) {
   set_console(nullptr);
   EXPECT_EQ(rig.device.output,
             "ABCDxy-2147483648\x1b[H\x1b[2J\n0 -7|2147483647\n Date: 6/ 12/ 2026");
+}
+
+// A field's control bytes could move, clear or retitle a terminal; the
+// program's own texts and a pipe get every byte as it is.
+TEST(Output, FieldsShowNoControlBytesOnATerminal) {
+  char stored[40] = "\x1b]0;owned\x07\x1b[2J\tok\x7f\r\n\xc3\xa7";
+  for (bool terminal : {false, true}) {
+    Rig rig("");
+    rig.device.terminal_output = terminal;
+    rig.console.text(field(stored));
+    rig.console.text({"\n Name: ", field(stored), "\x1b[m\n"});
+    std::string shown = terminal ? "?]0;owned??[2J\tok???\xc3\xa7" : stored;
+    EXPECT_EQ(rig.device.output, shown + "\n Name: " + shown + "\x1b[m\n") << terminal;
+  }
 }
 
 TEST(Output, PutOutBeforeEveryWait) {

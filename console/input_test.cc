@@ -207,7 +207,7 @@ TEST(Output, FieldsAreBoundedAndFormatsFilled) {
   MemoryDevice device;
   Console console(device);
   char no_nul[4] = {'A', 'B', 'C', 'D'};
-  console.text(no_nul);
+  console.text(field(no_nul));
   console.integer(INT32_MIN);
   console.formatted("\n Date: %d", {6});
   console.formatted("/ %d", {12});

@@ -128,4 +128,45 @@ int read_key_code(const NextByte& next) {
   return c;
 }
 
+std::string without_key_sequences(std::string_view bytes) {
+  std::string out;
+  size_t pos = 0;
+  // The decoder reads the line up to its newline and finds it ended there.
+  NextByte next = [&](int) {
+    if (pos >= bytes.size() || bytes[pos] == '\n') return -1;
+    return static_cast<int>(static_cast<unsigned char>(bytes[pos++]));
+  };
+  while (pos < bytes.size()) {
+    if (bytes[pos] == '\n') {
+      out += bytes[pos++];
+      continue;
+    }
+    size_t start = pos;
+    if (read_key_code(next) < kTwoStep) out.append(bytes.substr(start, pos - start));
+  }
+  return out;
+}
+
+TypedLines typed_lines(std::string_view raw, const LineKeys& keys) {
+  TypedLines typed;
+  std::string line;
+  for (unsigned char c : raw) {
+    if (c == '\r' || c == '\n') {
+      typed.reads.push_back(line + '\n');
+      line.clear();
+    } else if (keys.eof != 0 && c == keys.eof) {
+      typed.reads.push_back(line);
+      line.clear();
+    } else if (keys.erase != 0 && c == keys.erase) {
+      // A UTF-8 character goes whole when the terminal knows the input is UTF-8.
+      while (keys.utf8 && !line.empty() && (line.back() & 0xc0) == 0x80) line.pop_back();
+      if (!line.empty()) line.pop_back();
+    } else {
+      line += static_cast<char>(c);
+    }
+  }
+  typed.unfinished = line;
+  return typed;
+}
+
 }  // namespace orvel

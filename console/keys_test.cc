@@ -98,5 +98,54 @@ TEST(KeyCode, ClosedInput) {
   EXPECT_EQ(esc_then_closed.key(), -1);
 }
 
+// A line typed on a terminal keeps its text and loses the keys that move the cursor.
+TEST(KeySequences, TakenOutOfATypedLine) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Demr\x1b[Di\n", "Demri\n"},
+      {"a\x1b[Ab\x1bOPc\x1b[15~d\x1b[1;5Ce\n", "abcde\n"},
+      {"\xc3\x87"
+       "a\x1b[3~\xc4\x9f\n",
+       "\xc3\x87"
+       "a\xc4\x9f\n"},
+      {"a\x1bx\n", "a\n"},                     // Alt with a letter is a two-step key too
+      {"a\x1b", "a\x1b"},                      // a lone ESC stays
+      {"a\x1b\n", "a\x1b\n"},                  // and the newline after it
+      {"a\x1b\xc3\xa9\n", "a\x1b\xc3\xa9\n"},  // ESC with a character that makes no key
+      {"\x1b[A", ""},
+  };
+  for (const auto& [typed, kept] : cases) EXPECT_EQ(without_key_sequences(typed), kept) << typed;
+}
+
+// Keys that came during a pause, as line mode would have handed them over.
+TEST(TypedLines, AsLineModeDeliversThem) {
+  const LineKeys keys{0x7f, 0x04, true};
+  const struct {
+    std::string raw;
+    bool utf8;
+    std::vector<std::string> reads;
+    std::string unfinished;
+  } cases[] = {
+      {"\r\r", true, {"\n", "\n"}, ""},
+      {"5\r", true, {"5\n"}, ""},
+      {"ab", true, {}, "ab"},
+      {"ab\x7f\x7f\x7f"
+       "c\r\x7f"
+       "d",
+       true,
+       {"c\n"},
+       "d"},  // no erase past a line's start
+      {"a\xc5\x9f\x7f\r", true, {"a\n"}, ""},
+      {"a\xc5\x9f\x7f\r", false, {"a\xc5\n"}, ""},
+      {"ab\x04\x04x\n", true, {"ab", "", "x\n"}, ""},  // the second one: the end of input
+  };
+  for (const auto& c : cases) {
+    LineKeys k = keys;
+    k.utf8 = c.utf8;
+    TypedLines typed = typed_lines(c.raw, k);
+    EXPECT_EQ(std::vector<std::string>(typed.reads.begin(), typed.reads.end()), c.reads) << c.raw;
+    EXPECT_EQ(typed.unfinished, c.unfinished) << c.raw;
+  }
+}
+
 }  // namespace
 }  // namespace orvel

@@ -26,8 +26,9 @@ class MemoryDevice : public Device {
   // True: a read gives at most one line, as a terminal does, and a byte 4 is its
   // end-of-file key: it hands over what precedes it on the line, or 0 bytes.
   bool terminal_lines = false;
-  size_t reads = 0;            // reads that asked for input: each one is a wait
-  size_t unflushed_waits = 0;  // reads, key waits and exits that found output held back
+  bool terminal_output = false;  // true: fields are shown as a terminal must see them
+  size_t reads = 0;              // reads that asked for input: each one is a wait
+  size_t unflushed_waits = 0;    // reads, key waits and exits that found output held back
 
   size_t read(char* buf, size_t size) override {
     ++reads;
@@ -46,6 +47,7 @@ class MemoryDevice : public Device {
     return n;
   }
   bool reads_lines() const override { return terminal_lines; }
+  bool writes_terminal() const override { return terminal_output; }
   void write(std::string_view bytes) override { output += bytes; }
   void flush() override { flushed_ = output.size(); }
   void clear_screen() override { output += clear_mark; }

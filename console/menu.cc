@@ -16,13 +16,13 @@ const Option* find_option(const std::vector<Option>& options, char key) {
 
 }  // namespace
 
-void run_menu(std::initializer_list<std::string_view> frame, const std::function<void()>& before,
+void run_menu(std::initializer_list<Literal> frame, const std::function<void()>& before,
               const std::vector<Option>& options) {
   char choice = 0;
   for (;;) {
     if (before) before();
     con().clear_screen();
-    con().text(frame);
+    for (Literal line : frame) con().text(line);
     con().choice_input(choice);
     con().clear_screen();
     const Option* option = find_option(options, choice);

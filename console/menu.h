@@ -3,8 +3,9 @@
 
 #include <functional>
 #include <initializer_list>
-#include <string_view>
 #include <vector>
+
+#include "console/text.h"
 
 namespace orvel {
 
@@ -17,7 +18,7 @@ struct Option {
 // Each pass runs `before` (if any), clears the screen, prints the frame, reads
 // one choice and clears the screen again; the matching option acts, and the
 // menu ends on an option that leaves. Any other choice just draws it again.
-void run_menu(std::initializer_list<std::string_view> frame, const std::function<void()>& before,
+void run_menu(std::initializer_list<Literal> frame, const std::function<void()>& before,
               const std::vector<Option>& options);
 
 }  // namespace orvel

@@ -14,6 +14,8 @@ class RawMode {
 
   // False when the keyboard's mode could not be read or set.
   bool active() const { return active_; }
+  // The mode in effect before, given back when the pause ends.
+  const termios& saved() const;
 
  private:
   int fd_;

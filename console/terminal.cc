@@ -15,6 +15,7 @@ namespace orvel {
 namespace {
 
 constexpr std::string_view kClear = "\x1b[H\x1b[2J";
+constexpr size_t kTypeahead = 1024;  // keys kept from one pause; a paste beyond waits in line mode
 
 void write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -49,11 +50,53 @@ Terminal::~Terminal() {
   if (tty_fd_ >= 0) close(tty_fd_);
 }
 
-size_t Terminal::read(char* buf, size_t size) {
+size_t Terminal::read_input(char* buf, size_t size) {
   ssize_t n;
   while ((n = ::read(STDIN_FILENO, buf, size)) < 0 && errno == EINTR) {
   }
   return n > 0 ? static_cast<size_t>(n) : 0;  // an error ends the input like its end
+}
+
+// One read as line mode gives it: the keys typed at a pause first, a line
+// left unfinished there joined with the one read next.
+std::string Terminal::next_read() {
+  if (!typed_.empty()) {
+    TypedLines more = typed_lines(typed_, line_keys_);
+    typed_.clear();
+    if (!typed_lines_.unfinished.empty() && !more.reads.empty()) {
+      more.reads.front().insert(0, typed_lines_.unfinished);
+      typed_lines_.unfinished.clear();
+    }
+    typed_lines_.unfinished += more.unfinished;
+    for (std::string& read : more.reads) typed_lines_.reads.push_back(std::move(read));
+  }
+  if (!typed_lines_.reads.empty()) {
+    std::string read = std::move(typed_lines_.reads.front());
+    typed_lines_.reads.pop_front();
+    return read;
+  }
+  std::string read = std::move(typed_lines_.unfinished);
+  typed_lines_.unfinished.clear();
+  char chunk[4096];
+  read.append(chunk, read_input(chunk, sizeof chunk));
+  return read;
+}
+
+size_t Terminal::read(char* buf, size_t size) {
+  if (!in_tty_) return read_input(buf, size);
+  for (;;) {
+    std::string read = next_read();
+    if (read.empty()) return 0;
+    // Cursor and function keys typed in the line are not its text.
+    read = without_key_sequences(read);
+    if (read.empty()) continue;  // the line held only such keys: not the end of input
+    if (read.size() > size) {
+      typed_lines_.reads.push_front(read.substr(size));
+      read.resize(size);
+    }
+    read.copy(buf, read.size());
+    return read.size();
+  }
 }
 
 void Terminal::write(std::string_view bytes) {
@@ -80,7 +123,21 @@ std::optional<int> Terminal::read_key() {
   if (!in_tty_) return std::nullopt;
   RawMode raw(STDIN_FILENO);
   if (!raw.active()) return std::nullopt;
-  int code = read_key_code(next_key_byte);
+  // Keys typed ahead at an earlier pause come first, as from the keyboard.
+  size_t used = 0;
+  int code = read_key_code([&](int timeout_ms) {
+    if (used < typed_.size()) return static_cast<int>(static_cast<unsigned char>(typed_[used++]));
+    return next_key_byte(timeout_ms);
+  });
+  typed_.erase(0, used);
+  // Whatever else is already waiting was typed in raw mode: back in line mode
+  // it would come as one unedited "line" of CRs and keys. It is kept here and
+  // read as line mode would have read it.
+  for (int c; typed_.size() < kTypeahead && (c = next_key_byte(0)) >= 0;) {
+    typed_ += static_cast<char>(c);
+  }
+  const termios& mode = raw.saved();
+  line_keys_ = {mode.c_cc[VERASE], mode.c_cc[VEOF], (mode.c_iflag & IUTF8) != 0};
   if (code < 0) return std::nullopt;
   return code;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/keys.h"
 
 namespace orvel {
 
@@ -16,6 +17,7 @@ class Terminal : public Device {
 
   size_t read(char* buf, size_t size) override;
   bool reads_lines() const override { return in_tty_; }
+  bool writes_terminal() const override { return out_tty_; }
   void write(std::string_view bytes) override;
   void flush() override;
   void clear_screen() override;
@@ -24,10 +26,18 @@ class Terminal : public Device {
   [[noreturn]] void exit(int status) override;
 
  private:
+  size_t read_input(char* buf, size_t size);
+  std::string next_read();
+
   bool in_tty_;
   bool out_tty_;
   int tty_fd_ = -1;  // the controlling terminal, for clearing when output goes elsewhere
   std::string out_;
+  // Keys typed at a pause after its own key: the next pause takes from them
+  // first, as from the keyboard; a line read takes them as line mode would.
+  std::string typed_;
+  LineKeys line_keys_;
+  TypedLines typed_lines_;  // what a line read takes before the keyboard's next line
 };
 
 }  // namespace orvel

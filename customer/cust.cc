@@ -10,7 +10,7 @@ namespace orvel {
 
 namespace {
 
-constexpr const char* kNotFount = "\n**File Not Fount**\n";
+constexpr Literal kNotFount = "\n**File Not Fount**\n";
 
 void show_listed(const Customer& r) {
   con().text({"\n_____________________________________________________________________",

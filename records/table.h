@@ -53,7 +53,7 @@ int32_t advance_counter(Table<Rec>& table) {
 // The linear pass of every search and update: all 500 slots from 0 up, empty
 // ones included; each match is acted on, then a newline. No match: not_found.
 template <class Rec, class Match, class Act>
-void for_each_match(Table<Rec>& table, Match matches, Act act, const char* not_found) {
+void for_each_match(Table<Rec>& table, Match matches, Act act, Literal not_found) {
   bool found = false;
   for (int slot = 0; slot < kSlots; ++slot) {
     if (!matches(table[slot])) continue;
@@ -70,7 +70,7 @@ namespace orvel {
 
 // A search: every hit shown, then one pause after the whole result.
 template <class Rec, class Match, class Show>
-void search(Table<Rec>& table, Match matches, Show show, const char* not_found) {
+void search(Table<Rec>& table, Match matches, Show show, Literal not_found) {
   for_each_match(table, matches, show, not_found);
   con().pause();
 }

@@ -4,8 +4,10 @@
 
 #include <memory>
 
+#include "records/records.h"
 #include "tests/process.h"
 #include "tests/screens.h"
+#include "tests/table_image.h"
 
 namespace orvel {
 namespace {
@@ -142,6 +144,39 @@ TEST_F(Terminal, CtrlDAfterCharactersDeliversThem) {
   EXPECT_TRUE(r.exited_with(0)) << "status " << r.exit_status << " signal " << r.signal;
 }
 
+// Keys typed at a pause after the one it takes are input, Enter a newline.
+TEST_F(Terminal, EnterTwiceAtAPauseLeavesABlankLine) {
+  ASSERT_NO_FATAL_FAILURE(enter_search_and_pause());
+  pty_->send("\r\r");
+  ASSERT_TRUE(pty_->wait_for(kFindScreen));
+  // The blank line is skipped: the menu waits for a choice, the program goes on.
+  EXPECT_FALSE(pty_->wait_for(clear(), kQuiet)) << "the blank line was taken for a choice";
+  EXPECT_TRUE(same_mode(before_, pty_->mode()));
+  quit_from_search();
+}
+
+TEST_F(Terminal, KeysTypedAfterThePauseKeyAreTheNextLine) {
+  ASSERT_NO_FATAL_FAILURE(enter_search_and_pause());
+  pty_->send("x5\r");
+  ASSERT_TRUE(pty_->wait_for(kFindScreen));
+  // '5' is no option of the search menu: it is drawn again, and waits.
+  ASSERT_TRUE(pty_->wait_for(clear() + kFindScreen));
+  EXPECT_FALSE(pty_->wait_for(clear(), kQuiet));
+  quit_from_search();
+}
+
+// Left typed inside a word and Up inside a line store none of their bytes.
+TEST_F(Terminal, CursorKeysInALineAreNotStored) {
+  pty_->send("1\n");
+  ASSERT_NO_FATAL_FAILURE(
+      answer(on_tty(kCustomerMenu), "1\nDemr\x1b[Di\nAh\x1b[Amet\nMR\n7\nS\nT\nC\nP\nD\nT\nR\n"));
+  ASSERT_TRUE(pty_->wait_for(on_tty(kCustomerMenu)));
+  auto table = testkit::Image<Customer>::of(dir_.read("customer.dat"));
+  ASSERT_EQ(table[1].total, 1);
+  EXPECT_STREQ(table[499].surname, "Demri");
+  EXPECT_STREQ(table[499].fname, "Ahmet");
+}
+
 // A signal that ends the program inside a pause gives the keyboard its mode back first.
 class TerminalSignal : public Terminal, public ::testing::WithParamInterface<int> {};
 
@@ -154,7 +189,8 @@ TEST_P(TerminalSignal, InAPauseRestoresTheModeAndStillKills) {
   EXPECT_TRUE(same_mode(before_, pty_->mode()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Fatal, TerminalSignal, ::testing::Values(SIGTERM, SIGHUP, SIGQUIT),
+INSTANTIATE_TEST_SUITE_P(Fatal, TerminalSignal,
+                         ::testing::Values(SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM),
                          [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 }  // namespace

@@ -9,8 +9,8 @@ namespace orvel {
 
 namespace {
 
-constexpr const char* kNotFound = "\n**File Not Found**\n";
-constexpr const char* kNotFount = "\n**File Not Fount**\n";
+constexpr Literal kNotFound = "\n**File Not Found**\n";
+constexpr Literal kNotFount = "\n**File Not Fount**\n";
 
 void show_listed(const Web& r) {
   con().text({"\n_____________________________________________________________________",
