@@ -39,7 +39,8 @@ TEST(KeyCode, EachSequenceIsOneWholeKeyPress) {
   } cases[] = {
       {"a", 'a'},
       {"\r", 13},
-      {"\x03", 3},  // Ctrl-C only ends the pause
+      {"\x03", 3},       // Ctrl-C only ends the pause
+      {"\x1b\x1b", 27},  // Esc pressed twice is read as one Esc key
       {"\x1bOP", 256 + 59},
       {"\x1b[11~", 256 + 59},
       {"\x1b[[A", 256 + 59},  // the Linux console's F1
