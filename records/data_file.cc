@@ -124,6 +124,27 @@ bool DataFile::save(std::span<const std::byte> image) const {
   return true;
 }
 
+// No lock yet: the file is read, the plan made and carried out by the save above.
+bool DataFile::save(const DecideSave& decide) const {
+  std::optional<std::string> now;
+  int fd = open(name_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    now.emplace();
+    char buf[65536];
+    for (;;) {
+      ssize_t n = read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      now->append(buf, static_cast<size_t>(n));
+    }
+  }
+  if (fd >= 0) close(fd);
+  SavePlan plan = decide(now);
+  if (plan.action == SavePlan::kKeep) return true;
+  return plan.action == SavePlan::kWrite && save(plan.image);
+}
+
 void DataFile::load(std::span<std::byte> image) const {
   // Non-blocking, so a pipe of the file's name cannot hang the program.
   int fd = open(name_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
