@@ -1,7 +1,8 @@
 // Customers: add, find by identity number or post code, list, update.
 #pragma once
 
-#include "records/data_file.h"
+#include "records/records.h"
+#include "records/table_file.h"
 
 namespace orvel {
 
@@ -16,7 +17,7 @@ class Cust {
   void update_cust();
 
  private:
-  DataFile f{"customer.dat"};
+  TableFile<Customer> f{"customer.dat"};
 };
 
 }  // namespace orvel

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -258,7 +259,7 @@ bool DataFile::save(const DecideSave& decide) const {
       (!S_ISREG(st.st_mode) || faccessat(l->at.folder.get(), l->at.name.c_str(), W_OK, 0) != 0))
     return false;
   std::optional<std::string> now;
-  if (exists) now = read_file(l->at, SIZE_MAX);
+  if (exists) now = read_file(l->at, read_limit());
   SavePlan plan = decide(now);
   if (plan.action != SavePlan::kWrite) return plan.action == SavePlan::kKeep;
   if (!l->lock) return create_in_place(l->at, plan.image);
@@ -266,11 +267,15 @@ bool DataFile::save(const DecideSave& decide) const {
   return replace(*l, exists ? &st : nullptr, plan.image);
 }
 
-void DataFile::load(std::span<std::byte> image) const {
+std::optional<std::string> DataFile::read() const {
   std::optional<Locked> l = lock_place(name_, LOCK_SH);
-  if (!l) return;
-  std::optional<std::string> bytes = read_file(l->at, image.size());
-  if (bytes) memcpy(image.data(), bytes->data(), bytes->size());
+  if (!l) return std::nullopt;
+  return read_file(l->at, read_limit());
+}
+
+void DataFile::load(std::span<std::byte> image) const {
+  std::optional<std::string> bytes = read();
+  if (bytes) memcpy(image.data(), bytes->data(), std::min(bytes->size(), image.size()));
 }
 
 }  // namespace orvel

@@ -14,13 +14,15 @@ struct SavePlan {
   enum Action { kWrite, kKeep, kFail } action;
   std::span<const std::byte> image;  // what kWrite writes; must outlive the save call
 };
-// now: the file's bytes as a load would read them now, or nullopt when there is no
+// now: the file's bytes as read() gives them now, or nullopt when there is no
 // file (or it cannot be read).
 using DecideSave = std::function<SavePlan(const std::optional<std::string>& now)>;
 
 class DataFile {
  public:
-  explicit DataFile(std::string name) : name_(std::move(name)) {}
+  // image_size: the size of the table's image; no read takes more than one
+  // byte beyond it, whatever the file holds.
+  DataFile(std::string name, size_t image_size) : name_(std::move(name)), image_size_(image_size) {}
 
   // Replaces the file with the image: afterwards the file is the whole new
   // image, or, when false comes back, exactly what it was before.
@@ -33,9 +35,16 @@ class DataFile {
   // Reads the file's bytes over the start of the image; a missing, unreadable
   // or odd file changes nothing, a short one only the part it covers.
   void load(std::span<std::byte> image) const;
+  // The file's bytes as a load reads them, under the lock a save takes: at most
+  // one byte more than the image, so a longer file is never taken for it;
+  // nullopt for a missing, unreadable or odd file.
+  std::optional<std::string> read() const;
 
  private:
+  size_t read_limit() const { return image_size_ + 1; }
+
   std::string name_;
+  size_t image_size_;
 };
 
 }  // namespace orvel

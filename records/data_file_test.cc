@@ -33,7 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr size_t kImage = sizeof namelist;  // 90,000 bytes
-const DataFile kFile{"customer.dat"};
+const DataFile kFile{"customer.dat", kImage};
 
 std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -367,7 +367,7 @@ TEST_F(DataFileTest, LinksInAStickySharedFolderFollowedOnlyWhenTrusted) {
       {"the folder owner's link", kA, 0, {}, true},
       {"own link to another user's link", kA, kA, kB, false},
   };
-  const DataFile file{"shared/customer.dat"};
+  const DataFile file{"shared/customer.dat", kImage};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove_all("shared");
@@ -436,7 +436,7 @@ TEST_F(DataFileTest, SavedInPlaceWhereARenameWouldNotKeepTheFile) {
     ASSERT_EQ(chown(c.name, c.saver, c.saver), 0);
     c.make();
     ino_t inode = stat_of(c.name).st_ino;
-    EXPECT_EQ(save_as(c.saver, {}, DataFile{c.name}, 4), 0);
+    EXPECT_EQ(save_as(c.saver, {}, DataFile{c.name, kImage}, 4), 0);
     for (const char* name : c.names) {
       EXPECT_EQ(stat_of(name).st_ino, inode) << name;
       EXPECT_EQ(read_file(name), pattern(4)) << name;

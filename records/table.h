@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "records/data_file.h"
 #include "records/records.h"
+#include "records/table_file.h"
 
 namespace orvel {
 
@@ -15,16 +16,30 @@ template <class Rec>
 using Table = Rec[kSlots];
 
 // A save that could not replace the file says so; the old file stays as it was.
-template <class Rec>
-void save_table(const DataFile& file, const Table<Rec>& table) {
-  if (file.save(std::as_bytes(std::span(table)))) return;
+inline void say_not_saved() {
   con().text("\n**File Not Saved**\n");
   con().pause();
 }
 
 template <class Rec>
+void save_table(const DataFile& file, const Table<Rec>& table) {
+  if (!file.save(std::as_bytes(std::span(table)))) say_not_saved();
+}
+
+template <class Rec>
 void load_table(const DataFile& file, Table<Rec>& table) {
   file.load(std::as_writable_bytes(std::span(table)));
+}
+
+// The same through the table's stream, which merges in another session's saves.
+template <class Rec>
+void save_table(TableFile<Rec>& file, Table<Rec>& table) {
+  if (!file.save(table)) say_not_saved();
+}
+
+template <class Rec>
+void load_table(TableFile<Rec>& file, Table<Rec>& table) {
+  file.load(table);
 }
 
 // The slot the next add fills: 499 less the add counter in slot 1's total.

@@ -1,8 +1,10 @@
 // The three tables against their data files, and the add-slot rule they share.
 #include "records/table.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -15,7 +17,9 @@
 
 #include "console/memory_device.h"
 #include "customer/cust.h"
+#include "records/table_file.h"
 #include "rehber/reh.h"
+#include "tests/table_image.h"
 #include "web/webs.h"
 
 namespace orvel {
@@ -239,6 +243,86 @@ TYPED_TEST(TableTest, SuccessiveAddsWalkDownByTheStep) {
       EXPECT_EQ(add_slot(TypeParam::table()), c.slots[i]);
       EXPECT_EQ(advance_counter(TypeParam::table()), c.numbers[i]);
     }
+  }
+}
+
+// A save against the file as it is then: nothing written when it holds the
+// table already, the table when nobody saved since the load, else a merge.
+using SaveDecision = TableTest<Customers>;
+
+TEST_F(SaveDecision, KeepsWritesOrMerges) {
+  using testkit::Image;
+  using testkit::put;
+  Image<Customer> loaded;
+  put(loaded[499].cust_no, "12");
+  put(loaded[499].tel_no, "0123");
+  loaded.counter(1);
+  Image<Customer> phone = loaded, street = loaded, both = loaded, full = loaded;
+  put(phone[499].tel_no, "0999");
+  put(street[499].street, "2 Low Rd");
+  put(both[499].tel_no, "0999");
+  put(both[499].street, "2 Low Rd");
+  full.counter(500);
+  Image<Customer> added = loaded;
+  put(added[498].cust_no, "20");
+  added.counter(2);
+  const std::string zeros(kImage, '\0');
+
+  const struct {
+    const char* what;
+    std::optional<std::string> before;  // at the load; none: no file
+    std::optional<std::string> other;   // what another session saved since
+    std::string mine;                   // the table at the save
+    bool saved, written;
+    std::string after;  // the file afterwards
+  } cases[] = {
+      {"unchanged on the file: nothing written",
+       loaded.bytes(),
+       {},
+       loaded.bytes(),
+       true,
+       false,
+       loaded.bytes()},
+      {"no file: created", {}, {}, zeros, true, true, zeros},
+      {"the file still as loaded: written",
+       loaded.bytes(),
+       {},
+       phone.bytes(),
+       true,
+       true,
+       phone.bytes()},
+      {"changed since the load: merged", loaded.bytes(), street.bytes(), phone.bytes(), true, true,
+       both.bytes()},
+      {"another session filled the table: fails", loaded.bytes(), full.bytes(), added.bytes(),
+       false, false, full.bytes()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove("customer.dat");
+    if (c.before) std::ofstream("customer.dat", std::ios::binary) << *c.before;
+    TableFile<Customer> file("customer.dat");
+    file.load(namelist);
+    if (c.other) {
+      std::ofstream("other.dat", std::ios::binary) << *c.other;
+      fs::rename("other.dat", "customer.dat");
+    }
+    // An old time, so that any write would show in it.
+    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    utimensat(AT_FDCWD, "customer.dat", old, 0);
+    struct stat was {};
+    bool existed = stat("customer.dat", &was) == 0;
+    set_image(c.mine);
+
+    EXPECT_EQ(file.save(namelist), c.saved);
+    EXPECT_EQ(read_file("customer.dat"), c.after);
+    EXPECT_EQ(image(), c.saved ? c.after : c.mine);
+    struct stat is {};
+    ASSERT_EQ(stat("customer.dat", &is), 0);
+    bool touched = !existed || is.st_ino != was.st_ino || is.st_mtim.tv_sec != was.st_mtim.tv_sec ||
+                   is.st_mtim.tv_nsec != was.st_mtim.tv_nsec ||
+                   is.st_ctim.tv_sec != was.st_ctim.tv_sec ||
+                   is.st_ctim.tv_nsec != was.st_ctim.tv_nsec;
+    EXPECT_EQ(touched, c.written);
   }
 }
 

@@ -1,7 +1,8 @@
 // The Rehber address book: add, find by number or first name, list, update friends.
 #pragma once
 
-#include "records/data_file.h"
+#include "records/records.h"
+#include "records/table_file.h"
 
 namespace orvel {
 
@@ -16,7 +17,7 @@ class Reh {
   void update_fri();
 
  private:
-  DataFile f{"friend.dat"};
+  TableFile<Friend> f{"friend.dat"};
 };
 
 }  // namespace orvel

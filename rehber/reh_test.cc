@@ -1,6 +1,13 @@
 // Friends end to end: whole Rehber dialogues through a pipe, and the file they leave.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+
+#include "app/pcco.h"
+#include "console/memory_device.h"
 #include "tests/kind_screens.h"
 #include "tests/session.h"
 
@@ -166,8 +173,8 @@ TEST(RehberUpdate, LeavingAtOnceStillWritesTheFile) {
   EXPECT_EQ(Image<Friend>().difference(dir.read("friend.dat")), "");
 }
 
-// Every pass saves before it draws, after a wrong choice too: a file put in
-// place meanwhile gives way to the table as the Rehber menu loaded it.
+// Every pass saves before it draws, after a wrong choice too: a file removed
+// meanwhile is written again from the table as the Rehber menu loaded it.
 TEST(RehberUpdate, EveryPassOfItsMenuSavesFirst) {
   TempDir dir;
   dir.write("friend.dat", four_friends().bytes());
@@ -175,9 +182,45 @@ TEST(RehberUpdate, EveryPassOfItsMenuSavesFirst) {
   ASSERT_TRUE(pty.wait_for(on_tty(kMainMenu)));
   pty.send("3\n4\n99\n");
   ASSERT_TRUE(pty.wait_for(on_tty(kUpdateFriendMenu)));
-  dir.write("friend.dat", Image<Friend>().bytes());
+  std::filesystem::remove(dir.file("friend.dat"));
   pty.send("0\n");
   ASSERT_TRUE(pty.wait_for(on_tty(kUpdateFriendMenu)));
+  EXPECT_EQ(four_friends().difference(dir.read("friend.dat")), "");
+}
+
+// A pasted line in the update menu is a choice per character and a save per
+// pass; with nothing changed none of them touches the file, nor does '5'.
+TEST(RehberUpdate, PassesOverAnUnchangedTableWriteNothing) {
+  TempDir dir;
+  dir.write("friend.dat", four_friends().bytes());
+  const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};  // any write would show
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.file("friend.dat").c_str(), old, 0), 0);
+  struct stat was {};
+  ASSERT_EQ(stat(dir.file("friend.dat").c_str(), &was), 0);
+
+  const std::filesystem::path home = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  MemoryDevice device;
+  device.input = "3\n4\n12\n" + std::string(3000, 'x') + "\n6\n5\n";
+  Console console(device);
+  set_console(&console);
+  EXPECT_THROW(PCco().main_menu(), ExitRequest);  // at the end of the input
+  set_console(nullptr);
+  std::filesystem::current_path(home);
+
+  size_t menus = 0;
+  for (size_t at = 0; (at = device.output.find(kUpdateFriendMenu, at)) != std::string::npos;
+       at += kUpdateFriendMenu.size()) {
+    ++menus;
+  }
+  EXPECT_EQ(menus, 3001u);  // the first pass and one per character
+  struct stat is {};
+  ASSERT_EQ(stat(dir.file("friend.dat").c_str(), &is), 0);
+  EXPECT_EQ(is.st_ino, was.st_ino);
+  EXPECT_EQ(is.st_mtim.tv_sec, was.st_mtim.tv_sec);
+  EXPECT_EQ(is.st_mtim.tv_nsec, was.st_mtim.tv_nsec);
+  EXPECT_EQ(is.st_ctim.tv_sec, was.st_ctim.tv_sec);
+  EXPECT_EQ(is.st_ctim.tv_nsec, was.st_ctim.tv_nsec);
   EXPECT_EQ(four_friends().difference(dir.read("friend.dat")), "");
 }
 

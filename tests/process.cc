@@ -266,6 +266,80 @@ RunResult PtySession::wait_exit(milliseconds limit) {
   return result;
 }
 
+PipeSession::PipeSession(const std::string& dir) {
+  signal(SIGPIPE, SIG_IGN);
+  int in[2], out[2];
+  check(pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0, "pipe2");
+  pid_ = fork();
+  check(pid_ >= 0, "fork");
+  if (pid_ == 0) {
+    setsid();
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    signal(SIGPIPE, SIG_DFL);
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    exec_orvel(environ);
+  }
+  close(in[0]);
+  close(out[1]);
+  in_ = in[1];
+  out_fd_ = out[0];
+}
+
+PipeSession::~PipeSession() {
+  if (!reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (in_ >= 0) close(in_);
+  close(out_fd_);
+}
+
+void PipeSession::send(std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = write(in_, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    check(n > 0, "write to pipe");
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+bool PipeSession::read_some(int timeout_ms) {
+  pollfd p{out_fd_, POLLIN, 0};
+  if (poll(&p, 1, timeout_ms) <= 0) return false;
+  char buf[65536];
+  ssize_t n = read(out_fd_, buf, sizeof buf);
+  if (n <= 0) return false;
+  out_.append(buf, static_cast<size_t>(n));
+  return true;
+}
+
+bool PipeSession::wait_for(std::string_view text, milliseconds limit) {
+  Clock::time_point deadline = Clock::now() + limit;
+  for (;;) {
+    size_t at = out_.find(text, mark_);
+    if (at != std::string::npos) {
+      mark_ = at + text.size();
+      return true;
+    }
+    if (Clock::now() >= deadline) return false;
+    read_some(ms_until(deadline));
+  }
+}
+
+RunResult PipeSession::finish(milliseconds limit) {
+  close(in_);
+  in_ = -1;
+  Clock::time_point deadline = Clock::now() + limit;
+  while (read_some(ms_until(deadline))) {
+  }
+  RunResult result;
+  reap(pid_, deadline, result);
+  reaped_ = true;
+  result.output = out_;
+  return result;
+}
+
 bool same_mode(const termios& a, const termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
          a.c_lflag == b.c_lflag && memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&

@@ -91,6 +91,33 @@ class PtySession {
   bool reaped_ = false;
 };
 
+// orvel on pipes, driven a step at a time: the test sends what is typed and
+// waits for the prompt each step stops at, so two sessions can take turns.
+class PipeSession {
+ public:
+  explicit PipeSession(const std::string& dir);
+  ~PipeSession();  // kills the child if it still runs
+  PipeSession(const PipeSession&) = delete;
+  PipeSession& operator=(const PipeSession&) = delete;
+
+  void send(std::string_view bytes);
+  // As PtySession::wait_for: past the previous match only.
+  bool wait_for(std::string_view text, milliseconds limit = milliseconds{10000});
+  const std::string& output() const { return out_; }
+  // Ends the input and waits for the child to end.
+  RunResult finish(milliseconds limit = milliseconds{10000});
+
+ private:
+  bool read_some(int timeout_ms);
+
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_fd_ = -1;
+  std::string out_;
+  size_t mark_ = 0;
+  bool reaped_ = false;
+};
+
 // True when two terminal settings agree in everything a program may change.
 bool same_mode(const termios& a, const termios& b);
 

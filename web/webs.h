@@ -1,7 +1,8 @@
 // Web pages: add, find by web number or e-mail, list, update (the cost included).
 #pragma once
 
-#include "records/data_file.h"
+#include "records/records.h"
+#include "records/table_file.h"
 
 namespace orvel {
 
@@ -16,7 +17,7 @@ class Webs {
   void update_web();
 
  private:
-  DataFile g{"web.dat"};
+  TableFile<Web> g{"web.dat"};
 };
 
 }  // namespace orvel

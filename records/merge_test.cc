@@ -1,0 +1,114 @@
+// The merge of two sessions' tables over three images: the base, this session's, the file's.
+#include "records/merge.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "tests/table_image.h"
+
+namespace orvel {
+namespace {
+
+using testkit::put;
+
+template <class Rec>
+using Images = std::vector<Rec>;
+
+template <class Rec>
+std::span<Rec, kSlots> slots(Images<Rec>& image) {
+  return std::span<Rec, kSlots>(image.data(), kSlots);
+}
+
+Customer customer(const char* cust_no, const char* surname, const char* street, const char* tel) {
+  Customer r{};
+  put(r.cust_no, cust_no), put(r.surname, surname), put(r.street, street), put(r.tel_no, tel);
+  return r;
+}
+
+// A record added by hand: its text in the slot, the counter stepped on.
+void add(Images<Customer>& image, const Customer& r) {
+  Customer& slot = image[kSlots - 1 - image[1].total];
+  int32_t total = slot.total, num = slot.num;
+  slot = r;
+  slot.total = total, slot.num = num;
+  image[1].total += 1;
+}
+
+const Customer kSmith = customer("12", "Smith", "1 High St", "0123");
+const Customer kJones = customer("20", "Jones", "3 Mill La", "0456");
+const Customer kBrown = customer("30", "Brown", "5 Park Rd", "0789");
+const Customer kGreen = customer("40", "Green", "7 Vale Cl", "0246");
+
+TEST(Merge, CustomersFieldByFieldWithAddsCounted) {
+  using Edit = std::function<void(Images<Customer>&)>;
+  const struct {
+    const char* what;
+    Edit mine, theirs, expected;  // each applied to the base
+    bool merges = true;
+  } cases[] = {
+      {"nothing changed", {}, {}, {}},
+      {"each side a different field of one record", [](auto& t) { put(t[499].tel_no, "0999"); },
+       [](auto& t) { put(t[499].street, "2 Low Rd"); },
+       [](auto& t) { put(t[499].tel_no, "0999"), put(t[499].street, "2 Low Rd"); }},
+      {"the same field on both: this session's value", [](auto& t) { put(t[499].tel_no, "0999"); },
+       [](auto& t) { put(t[499].tel_no, "0777777"); }, [](auto& t) { put(t[499].tel_no, "0999"); }},
+      {"a field is compared and taken whole, bytes after its NUL too",
+       [](auto& t) { t[499].tel_no[6] = 'x'; }, [](auto& t) { put(t[499].tel_no, "0777"); },
+       [](auto& t) { t[499].tel_no[6] = 'x'; }},
+      {"two adds: the file's stays, this one goes one slot down", [](auto& t) { add(t, kJones); },
+       [](auto& t) { add(t, kBrown); }, [](auto& t) { add(t, kBrown), add(t, kJones); }},
+      {"two adds here, one there, in their order", [](auto& t) { add(t, kJones), add(t, kGreen); },
+       [](auto& t) { add(t, kBrown); },
+       [](auto& t) { add(t, kBrown), add(t, kJones), add(t, kGreen); }},
+      {"an add with a change there", [](auto& t) { add(t, kJones); },
+       [](auto& t) { put(t[499].street, "2 Low Rd"); },
+       [](auto& t) { add(t, kJones), put(t[499].street, "2 Low Rd"); }},
+      {"an add whose slot is past the file's full table",
+       [](auto& t) { add(t, kJones); },
+       [](auto& t) { t[1].total = 500; },
+       {},
+       false},
+  };
+  Images<Customer> base(kSlots);
+  add(base, kSmith);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Images<Customer> mine = base, theirs = base, expected = base, out(kSlots);
+    if (c.mine) c.mine(mine);
+    if (c.theirs) c.theirs(theirs);
+    if (c.expected) c.expected(expected);
+    ASSERT_EQ(merge<Customer>(slots(base), slots(mine), slots(theirs), slots(out)), c.merges);
+    if (!c.merges) continue;
+    EXPECT_EQ(memcmp(out.data(), expected.data(), sizeof(Customer) * kSlots), 0);
+  }
+}
+
+// A web page's cost takes both amounts; where only one side changed it, that
+// side's value exactly.
+TEST(Merge, CostAmountsAddUp) {
+  const struct {
+    float base, mine, theirs, merged;
+  } cases[] = {
+      {150, 175, 160, 185},  // +25 here, +10 there
+      {150, 125, 160, 135},  // -25 here, +10 there
+      {150, 175, 150, 175}, {150, 150, 160, 160},
+      {1e8f, 1, 1e8f, 1},  // 1e8 + (1 - 1e8) would be 0 in single precision
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.base << " " << c.mine << " " << c.theirs);
+    Images<Web> base(kSlots), out(kSlots);
+    put(base[499].web_no, "7");
+    base[499].cost = c.base;
+    Images<Web> mine = base, theirs = base;
+    mine[499].cost = c.mine;
+    theirs[499].cost = c.theirs;
+    ASSERT_TRUE(merge<Web>(slots(base), slots(mine), slots(theirs), slots(out)));
+    EXPECT_EQ(out[499].cost, c.merged);
+  }
+}
+
+}  // namespace
+}  // namespace orvel

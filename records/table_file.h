@@ -1,0 +1,82 @@
+// A table's file stream: its data file and the base, what this session last loaded
+// from it or saved to it, so that a save can tell what another session saved since.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "records/data_file.h"
+#include "records/merge.h"
+#include "records/records.h"
+
+namespace orvel {
+
+template <class Rec>
+class TableFile {
+ public:
+  explicit TableFile(std::string name)
+      : file_(std::move(name), sizeof(Rec) * kSlots), base_(kSlots) {}
+
+  // Lays the file's bytes over the start of the table (a missing file changes
+  // nothing, a short one only what it covers) and takes both as the new base:
+  // the table and the base come from one read.
+  void load(std::span<Rec, kSlots> table) {
+    std::optional<std::string> now = file_.read();
+    if (now) lay_over(*now, table);
+    remember(std::move(now), table);
+  }
+
+  // Writes nothing when the file already holds the table; writes the table when
+  // the file is still the base; else merges in what another session saved since
+  // and writes that. Afterwards the table holds what the file holds and is the
+  // new base. False: the file, the table and the base are as they were.
+  bool save(std::span<Rec, kSlots> table) {
+    std::vector<Rec> merged(kSlots);
+    bool is_merged = false;
+    const std::span<const std::byte> mine = std::as_bytes(table);
+    auto decide = [&](const std::optional<std::string>& now) -> SavePlan {
+      is_merged = false;
+      if (now && holds(*now, mine)) return {SavePlan::kKeep, mine};
+      if (now == base_bytes_) return {SavePlan::kWrite, mine};
+      std::vector<Rec> theirs = base_;
+      if (now) lay_over(*now, slots(theirs));
+      if (!merge<Rec>(slots(base_), table, slots(theirs), slots(merged)))
+        return {SavePlan::kFail, {}};
+      is_merged = true;
+      std::span<const std::byte> image = std::as_bytes(std::span(merged));
+      // Another session may have saved just this already.
+      return {now && holds(*now, image) ? SavePlan::kKeep : SavePlan::kWrite, image};
+    };
+    if (!file_.save(decide)) return false;
+    if (is_merged) std::copy(merged.begin(), merged.end(), table.begin());
+    remember(std::string(reinterpret_cast<const char*>(table.data()), table.size_bytes()), table);
+    return true;
+  }
+
+ private:
+  static std::span<Rec, kSlots> slots(std::vector<Rec>& v) {
+    return std::span<Rec, kSlots>(v.data(), kSlots);
+  }
+  static bool holds(const std::string& file, std::span<const std::byte> image) {
+    return file.size() == image.size() && memcmp(file.data(), image.data(), image.size()) == 0;
+  }
+  static void lay_over(const std::string& bytes, std::span<Rec, kSlots> table) {
+    memcpy(table.data(), bytes.data(), std::min(bytes.size(), table.size_bytes()));
+  }
+  void remember(std::optional<std::string> bytes, std::span<const Rec, kSlots> table) {
+    base_bytes_ = std::move(bytes);
+    std::copy(table.begin(), table.end(), base_.begin());
+  }
+
+  DataFile file_;
+  // What the file held at the last load or save (nullopt: no file), and the
+  // table right after it. Before any, no file and a zero table.
+  std::optional<std::string> base_bytes_;
+  std::vector<Rec> base_;
+};
+
+}  // namespace orvel

@@ -1,0 +1,204 @@
+// Two sessions of the program in one folder, each on its own pipes, taking turns
+// a prompt at a time: neither loses the other's records or changes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/kind_screens.h"
+#include "tests/process.h"
+
+namespace orvel {
+namespace {
+
+using namespace screens;
+using testkit::Image;
+using testkit::PipeSession;
+using testkit::TempDir;
+
+enum Who { A, B };
+
+// A line one session types, and the prompt it stops at afterwards.
+struct Step {
+  Who who;
+  std::string typed;
+  std::string until;
+};
+using Steps = std::vector<Step>;
+
+Steps operator+(Steps a, const Steps& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A customer add from the customer menu, a line per field, back at the menu.
+Steps add_customer(Who who, const CustomerText& c) {
+  const char* prompts[] = {"\n SURNAME: ",
+                           "\n FIRST NAME(S): ",
+                           "\n TITLE (MR/MISS/MS): ",
+                           "\n IDENTIDY NO: ",
+                           "\n STREET: ",
+                           "\n TOWN: ",
+                           "\n CITY: ",
+                           "\n POST CODE: ",
+                           "\n DATE OF BIRTH: ",
+                           "\n TELEPHON NUMBER: ",
+                           "\n TODAY DATE: "};
+  const std::string fields[] = {c.surname, c.fname,  c.title, c.cust_no, c.street, c.town,
+                                c.city,    c.p_code, c.dob,   c.tel_no,  c.r_date};
+  Steps steps{{who, "1\n", prompts[0]}};
+  for (int i = 0; i < 11; ++i) {
+    steps.push_back({who, fields[i] + "\n", i < 10 ? prompts[i + 1] : std::string(kCustomerMenu)});
+  }
+  return steps;
+}
+
+// Runs the steps in order with two sessions started in the folder; both end
+// at the end of their input.
+void play(const TempDir& dir, const Steps& steps) {
+  PipeSession a(dir.path()), b(dir.path());
+  PipeSession* session[] = {&a, &b};
+  for (PipeSession* s : session) ASSERT_TRUE(s->wait_for(kMainMenu));
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const Step& step = steps[i];
+    session[step.who]->send(step.typed);
+    ASSERT_TRUE(session[step.who]->wait_for(step.until))
+        << "step " << i << " of "
+        << "AB"[step.who] << ": " << step.typed << "\n"
+        << session[step.who]->output();
+  }
+  for (PipeSession* s : session) EXPECT_TRUE(s->finish().exited_with(0));
+}
+
+const CustomerText kSmith{"Smith",  "John",  "MR",     "12",   "1 High St", "Oldham",
+                          "London", "AB1 2", "1/1/80", "0123", "7/12/26"};
+const CustomerText kJones{"Jones", "Ann",    "MS",     "20",   "3 Mill La", "Millby",
+                          "Leeds", "LS1 3X", "2/2/82", "0456", "8/12/26"};
+
+TEST(TwoSessions, LeavingAMenuKeepsWhatTheOtherAdded) {
+  TempDir dir;
+  play(dir, Steps{{A, "1\n", std::string(kCustomerMenu)}, {B, "1\n", std::string(kCustomerMenu)}} +
+                add_customer(B, kSmith) + Steps{{A, "5\n", std::string(kMainMenu)}});
+  Image<Customer> expected;
+  expected[499] = kSmith.record();
+  expected.counter(1);
+  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+}
+
+TEST(TwoSessions, InterleavedAddsAreBothKept) {
+  const Steps a = add_customer(A, kSmith), b = add_customer(B, kJones);
+  auto half = [](const Steps& s, bool first) {
+    return first ? Steps(s.begin(), s.begin() + 6) : Steps(s.begin() + 6, s.end());
+  };
+  TempDir dir;
+  play(dir, Steps{{A, "1\n", std::string(kCustomerMenu)}, {B, "1\n", std::string(kCustomerMenu)}} +
+                half(a, true) + half(b, true) + half(a, false) + half(b, false));
+  Image<Customer> expected;
+  expected[499] = kSmith.record();
+  expected[498] = kJones.record();  // the later save takes the next slot
+  expected.counter(2);
+  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+}
+
+TEST(TwoSessions, ChangesToTwoFieldsOfOneRecordAreBothKept) {
+  TempDir dir;
+  Image<Customer> before;
+  before[499] = kSmith.record();
+  before.counter(1);
+  dir.write("customer.dat", before.bytes());
+  const std::string ask_id(kAskCustomerId), menu(kUpdateCustomerMenu);
+  play(dir, {{A, "1\n4\n", ask_id},
+             {B, "1\n4\n", ask_id},
+             {A, "12\n2\n", std::string(kAskNewTelephone)},
+             {B, "12\n1\n", "\n Enter New STREET: "},
+             {A, "0999\n", menu},
+             {B, "9 New Rd\n", "\n Enter New TOWN: "},
+             {B, "Newton\n", "\n Enter New CITY: "},
+             {B, "Durham\n", "\n Enter New POST CODE: "},
+             {B, "YO1 1A\n", menu},
+             {A, "3\n", std::string(kCustomerMenu)},
+             {B, "3\n", std::string(kCustomerMenu)}});
+  CustomerText after = kSmith;  // new values no shorter than the old: nothing left past a NUL
+  after.tel_no = "0999";
+  after.street = "9 New Rd", after.town = "Newton", after.city = "Durham", after.p_code = "YO1 1A";
+  Image<Customer> expected;
+  expected[499] = after.record();
+  expected.counter(1);
+  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+}
+
+TEST(TwoSessions, TwoCostAdditionsBothCount) {
+  const WebText page{"7", "a@b.c", "Page", "www.x.com", "1/1", "2/2", "150", "N", "nice"};
+  TempDir dir;
+  Image<Web> before;
+  before[499] = page.record(150);
+  before.counter(1);
+  dir.write("web.dat", before.bytes());
+  const std::string ask(kAskAddCost), menu(kUpdateWebMenu);
+  play(dir,
+       {{A, "2\n4\n7\n4\n", ask}, {B, "2\n4\n7\n4\n", ask}, {A, "25\n", menu}, {B, "10\n", menu}});
+  Image<Web> expected;
+  expected[499] = page.record(185);
+  expected.counter(1);
+  EXPECT_EQ(expected.difference(dir.read("web.dat")), "");
+}
+
+TEST(TwoSessions, FriendUpdateMenuKeepsTheOthersAdd) {
+  const FriendText fr{"3",      "Doe",  "Jane",  "j@d.e",  "www.d.e", "4 Elm Rd",
+                      "Leaves", "Bath", "BA1 1", "2/2/90", "0222",    "0777"};
+  TempDir dir;
+  const std::string menu(kUpdateFriendMenu);
+  play(dir, {{A, "3\n4\n3\n", menu},
+             {B, "3\n1\n" + fr.typed(), std::string(kRehberMenu)},
+             {A, "x\n", menu},
+             {A, "6\n5\n", std::string(kMainMenu)}});
+  Image<Friend> expected;
+  expected[499] = fr.record();
+  expected.counter(1);
+  EXPECT_EQ(expected.difference(dir.read("friend.dat")), "");
+}
+
+// Five adds in each session, their lines taken turn about at random: every
+// record of both lands in its own slot and the counter counts all ten.
+TEST(TwoSessions, RandomlyInterleavedAddsAreAllKept) {
+  std::vector<CustomerText> records[2];
+  Steps lines[2];
+  for (Who who : {A, B}) {
+    lines[who] = {{who, "1\n", std::string(kCustomerMenu)}};
+    for (int i = 0; i < 5; ++i) {
+      std::string id = std::string("AB").substr(who, 1) + std::to_string(i);
+      CustomerText c = who == A ? kSmith : kJones;
+      c.cust_no = id, c.surname += id, c.tel_no += id;
+      records[who].push_back(c);
+      lines[who] = lines[who] + add_customer(who, c);
+    }
+  }
+  std::mt19937 rng(12);
+  Steps steps;
+  size_t next[2] = {0, 0};
+  while (next[A] < lines[A].size() || next[B] < lines[B].size()) {
+    Who who = next[A] == lines[A].size() ? B : next[B] == lines[B].size() ? A : Who(rng() % 2);
+    steps.push_back(lines[who][next[who]++]);
+  }
+  TempDir dir;
+  play(dir, steps);
+
+  Image<Customer> file = Image<Customer>::of(dir.read("customer.dat"));
+  EXPECT_EQ(file[1].total, 10);
+  for (Who who : {A, B}) {
+    for (const CustomerText& c : records[who]) {
+      SCOPED_TRACE(c.cust_no);
+      const Customer want = c.record();
+      int found = 0;
+      for (int slot = 490; slot < kSlots; ++slot) {
+        found += memcmp(&file[slot], &want, offsetof(Customer, total)) == 0;
+      }
+      EXPECT_EQ(found, 1);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvel
