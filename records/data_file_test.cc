@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -20,6 +19,7 @@
 
 #include "console/memory_device.h"
 #include "records/table.h"
+#include "tests/in_process.h"
 
 namespace orvel {
 namespace {
@@ -29,10 +29,7 @@ namespace fs = std::filesystem;
 constexpr size_t kImage = sizeof namelist;  // 90,000 bytes
 const DataFile kFile{"customer.dat"};
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+std::string read_file(const fs::path& path) { return testkit::read_file(path).value_or(""); }
 
 void write_file(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
@@ -58,27 +55,10 @@ std::set<std::string> entries(const fs::path& dir) {
 }
 
 // Each test in a fresh directory of its own, with a console in memory.
-class DataFileTest : public testing::Test {
+class DataFileTest : public testkit::InTempDir {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "orvel-records-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-    home_ = fs::current_path();
-    fs::current_path(dir_);
-    set_console(&console_);
-    memset(namelist, 0, sizeof namelist);
-  }
-  void TearDown() override {
-    fs::current_path(home_);
-    fs::remove_all(dir_);
-  }
   // Nothing but these names in the working directory: no temporary left.
   void expect_only(std::set<std::string> names) { EXPECT_EQ(entries("."), names); }
-
-  fs::path dir_, home_;
-  MemoryDevice device_;
-  Console console_{device_};
 };
 
 TEST_F(DataFileTest, SaveOverWhatIsNoFileFailsAndSaysSo) {
@@ -226,7 +206,8 @@ TEST_F(DataFileTest, LinkStaysALinkAndItsTargetIsReplaced) {
     fs::remove("hop.dat");
     fs::create_directory("store");
     write_file("store/real.dat", pattern(5));
-    fs::path target = c.absolute ? dir_ / "store/real.dat" : fs::path("store/real.dat");
+    fs::path target =
+        c.absolute ? fs::path(dir_.path()) / "store/real.dat" : fs::path("store/real.dat");
     if (c.chain) fs::create_symlink(target, "hop.dat");
     fs::path link_to = c.chain ? fs::path("hop.dat") : target;
     fs::create_symlink(link_to, "customer.dat");

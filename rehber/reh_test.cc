@@ -1,16 +1,16 @@
-// Friends end to end: whole Rehber dialogues through a pipe, and the file they leave.
+// Friends end to end: whole Rehber dialogues in-process, and the file they leave.
 #include <gtest/gtest.h>
 
+#include "tests/in_process.h"
 #include "tests/kind_screens.h"
-#include "tests/session.h"
 
 namespace orvel {
 namespace {
 
 using namespace screens;
 using testkit::Image;
+using testkit::in_process;
 using testkit::TempDir;
-using testkit::transcript;
 
 const FriendText kDoe{"12",     "Doe",   "Jane Ann", "jane@doe.uk", "www.doe.uk", "4 Elm Rd",
                       "Elmham", "Leeds", "LS2 9Q",   "1/2/90",      "0113",       "0777"};
@@ -40,7 +40,7 @@ std::string in_rehber(std::initializer_list<std::string_view> steps) {
 
 TEST(RehberAdd, FirstAddTakesSlot499AndNumberOne) {
   TempDir dir;
-  EXPECT_EQ(transcript(dir, "3\n1\n" + kDoe.typed()), in_rehber({friend_add(1)}));
+  EXPECT_EQ(in_process(dir, "3\n1\n" + kDoe.typed()), in_rehber({friend_add(1)}));
   Image<Friend> expected;
   expected[499] = kDoe.record();
   expected.counter(1);
@@ -50,7 +50,7 @@ TEST(RehberAdd, FirstAddTakesSlot499AndNumberOne) {
 TEST(RehberAdd, ListingShowsTheLaterAddFirst) {
   TempDir dir;
   std::string input = "3\n1\n" + kDoe.typed() + "1\n" + kPoe.typed() + "3\n";
-  EXPECT_EQ(transcript(dir, input), in_rehber({friend_add(1), kRehberMenu, friend_add(2),
+  EXPECT_EQ(in_process(dir, input), in_rehber({friend_add(1), kRehberMenu, friend_add(2),
                                                kRehberMenu, kPoe.listed(), kDoe.listed()}));
   Image<Friend> expected;
   expected[499] = kDoe.record();
@@ -88,7 +88,7 @@ TEST(RehberFind, Searches) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     dir.write("friend.dat", four_friends().bytes());
-    EXPECT_EQ(transcript(dir, "3\n2\n" + c.typed + "3\n"),
+    EXPECT_EQ(in_process(dir, "3\n2\n" + c.typed + "3\n"),
               in_rehber({kFindFriendMenu, c.shown, kFindFriendMenu}));
   }
 }
@@ -153,7 +153,7 @@ TEST(RehberUpdate, EveryOptionForEveryHolderInTurn) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     dir.write("friend.dat", four_friends().bytes());
-    EXPECT_EQ(transcript(dir, "3\n4\n" + c.typed), in_rehber({kAskFriendId, c.said}));
+    EXPECT_EQ(in_process(dir, "3\n4\n" + c.typed), in_rehber({kAskFriendId, c.said}));
     EXPECT_EQ(c.after.difference(dir.read("friend.dat")), "");
   }
 }
@@ -162,23 +162,26 @@ TEST(RehberUpdate, EveryOptionForEveryHolderInTurn) {
 // nothing is chosen: into an empty directory, a whole image of zero bytes.
 TEST(RehberUpdate, LeavingAtOnceStillWritesTheFile) {
   TempDir dir;
-  EXPECT_EQ(transcript(dir, "3\n4\n12\n6\n"), in_rehber({kAskFriendId, kUpdateFriendMenu}));
+  EXPECT_EQ(in_process(dir, "3\n4\n12\n6\n"), in_rehber({kAskFriendId, kUpdateFriendMenu}));
   EXPECT_EQ(Image<Friend>().difference(dir.read("friend.dat")), "");
 }
 
 // Every pass saves before it draws, after a wrong choice too: a file put in
-// place meanwhile gives way to the table as the Rehber menu loaded it.
+// place while the menu waits gives way to the table as the Rehber menu loaded it.
 TEST(RehberUpdate, EveryPassOfItsMenuSavesFirst) {
   TempDir dir;
   dir.write("friend.dat", four_friends().bytes());
-  testkit::PtySession pty(dir.path());
-  ASSERT_TRUE(pty.wait_for(on_tty(kMainMenu)));
-  pty.send("3\n4\n99\n");
-  ASSERT_TRUE(pty.wait_for(on_tty(kUpdateFriendMenu)));
-  dir.write("friend.dat", Image<Friend>().bytes());
-  pty.send("0\n");
-  ASSERT_TRUE(pty.wait_for(on_tty(kUpdateFriendMenu)));
-  EXPECT_EQ(four_friends().difference(dir.read("friend.dat")), "");
+  testkit::PipeDevice device;
+  device.terminal_lines = true;  // one line a read, as typed
+  device.input = "3\n4\n99\n0\n6\n";
+  std::string at_second_pass;
+  device.before_read = [&](size_t read) {
+    if (read == 4) dir.write("friend.dat", Image<Friend>().bytes());  // at the first choice
+    if (read == 5) at_second_pass = dir.read("friend.dat");
+  };
+  EXPECT_EQ(testkit::run_program(dir, device), 0);
+  EXPECT_EQ(device.output, in_rehber({kAskFriendId, kUpdateFriendMenu, kUpdateFriendMenu}));
+  EXPECT_EQ(four_friends().difference(at_second_pass), "");
 }
 
 // The same friend in a listing and as a search hit: other labels, separators and
@@ -196,11 +199,11 @@ TEST(RehberLayouts, ListingAndSearchHitDiffer) {
   image[30] = kPoe.record();
   dir.write("friend.dat", image.bytes());
   EXPECT_EQ(
-      transcript(dir, "3\n3\n2\n1\n123\n3\n"),
+      in_process(dir, "3\n3\n2\n1\n123\n3\n"),
       in_rehber({listed, kRehberMenu, kFindFriendMenu, kAskFriendId, hit, "\n", kFindFriendMenu}));
 
   TempDir empty;
-  EXPECT_EQ(transcript(empty, "3\n3\n"), in_rehber({}));
+  EXPECT_EQ(in_process(empty, "3\n3\n"), in_rehber({}));
   EXPECT_FALSE(empty.exists("friend.dat"));  // a listing saves nothing
 }
 
