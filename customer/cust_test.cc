@@ -1,17 +1,18 @@
-// Customers end to end: whole dialogues through a pipe, and the file they leave.
+// Customers end to end: whole dialogues in-process, and the file they leave.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "tests/in_process.h"
 #include "tests/kind_screens.h"
-#include "tests/session.h"
+#include "tests/process.h"
 
 namespace orvel {
 namespace {
 
 using namespace screens;
 using testkit::Image;
+using testkit::in_process;
 using testkit::TempDir;
-using testkit::transcript;
 
 const CustomerText kSmith{"Smith",  "John Paul", "MR",     "12",   "1 High St", "Old Town",
                           "London", "AB1 2C",    "1/1/80", "0123", "7/12/26"};
@@ -38,7 +39,7 @@ const char* const kLeave = "6\n4\n1\n";
 
 TEST(CustomerAdd, FirstAddTakesSlot499AndNumberOne) {
   TempDir dir;
-  EXPECT_EQ(transcript(dir, "1\n1\n" + kSmith.typed() + kLeave), in_customers({customer_add(1)}));
+  EXPECT_EQ(in_process(dir, "1\n1\n" + kSmith.typed() + kLeave), in_customers({customer_add(1)}));
   Image<Customer> expected;
   expected[499] = kSmith.record();
   expected.counter(1);
@@ -48,7 +49,7 @@ TEST(CustomerAdd, FirstAddTakesSlot499AndNumberOne) {
 TEST(CustomerAdd, ListingShowsTheLaterAddFirst) {
   TempDir dir;
   std::string input = "1\n1\n" + kSmith.typed() + "1\n" + kBrown.typed() + "3\n" + kLeave;
-  EXPECT_EQ(transcript(dir, input),
+  EXPECT_EQ(in_process(dir, input),
             in_customers({customer_add(1), kCustomerMenu, customer_add(2), kCustomerMenu,
                           kBrown.listed(), kSmith.listed()}));
   Image<Customer> expected;
@@ -56,6 +57,38 @@ TEST(CustomerAdd, ListingShowsTheLaterAddFirst) {
   expected[498] = kBrown.record();
   expected.counter(2);
   EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+}
+
+// The title, the identity number and the city are words: the rest of their
+// line is the next word the add asks for, and a line input takes a fresh line.
+TEST(CustomerAdd, WordFieldsLeaveTheRestOfTheirLine) {
+  struct Case {
+    const char* name;
+    std::string typed;
+    CustomerText stored;
+  };
+  CustomerText titled = kSmith, city = kSmith;
+  titled.title = "MR", titled.cust_no = "X";
+  city.city = "London", city.dob = "X";
+  const Case cases[] = {
+      {"title \"MR X\": X is the identity number",
+       lines({"Smith", "John Paul", "MR X", "1 High St", "Old Town", "London", "AB1 2C", "1/1/80",
+              "0123", "7/12/26"}),
+       titled},
+      {"city \"London X\": X is the date of birth",
+       lines({"Smith", "John Paul", "MR", "12", "1 High St", "Old Town", "London X", "AB1 2C",
+              "0123", "7/12/26"}),
+       city},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    EXPECT_EQ(in_process(dir, "1\n1\n" + c.typed + kLeave), in_customers({customer_add(1)}));
+    Image<Customer> expected;
+    expected[499] = c.stored.record();
+    expected.counter(1);
+    EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+  }
 }
 
 // The counter in slot 1 decides the slot: past the table's end it says so, and
@@ -70,7 +103,7 @@ TEST(CustomerAdd, CounterAtTheTableEnds) {
     TempDir dir;
     std::string before = three_customers().counter(c.counter).bytes();
     dir.write("customer.dat", before);
-    EXPECT_EQ(transcript(dir, std::string("1\n1\n") + kLeave), in_customers({c.said}));
+    EXPECT_EQ(in_process(dir, std::string("1\n1\n") + kLeave), in_customers({c.said}));
     EXPECT_TRUE(dir.read("customer.dat") == before);
   }
 }
@@ -78,7 +111,7 @@ TEST(CustomerAdd, CounterAtTheTableEnds) {
 TEST(CustomerAdd, LastFreeSlotIsSlotZero) {
   TempDir dir;
   dir.write("customer.dat", Image<Customer>().counter(499).bytes());
-  EXPECT_EQ(transcript(dir, "1\n1\n" + kSmith.typed() + kLeave), in_customers({customer_add(500)}));
+  EXPECT_EQ(in_process(dir, "1\n1\n" + kSmith.typed() + kLeave), in_customers({customer_add(500)}));
   EXPECT_EQ(Image<Customer>::of(dir.read("customer.dat"))[0].cust_no, std::string("12"));
 }
 
@@ -104,7 +137,7 @@ TEST(CustomerFind, Searches) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     dir.write("customer.dat", three_customers().bytes());
-    EXPECT_EQ(transcript(dir, "1\n2\n" + c.typed + "3\n" + kLeave),
+    EXPECT_EQ(in_process(dir, "1\n2\n" + c.typed + "3\n" + kLeave),
               in_customers({kFindCustomerMenu, c.shown, kFindCustomerMenu}));
   }
 }
@@ -122,8 +155,10 @@ TEST(CustomerUpdate, EveryHolderOfTheKeyInTurn) {
   smith_moved.p_code = "LS1 1A";
   jones_moved.street = "8 Far Rd", jones_moved.town = "Far", jones_moved.city = "Hull";
   jones_moved.p_code = "HU1 2B";
-  CustomerText brown_called = kBrown;
+  CustomerText brown_called = kBrown, brown_moved = kBrown;
   brown_called.tel_no = "0999";
+  brown_moved.street = "9 New St", brown_moved.town = "New Town", brown_moved.city = "Leeds";
+  brown_moved.p_code = "LS1 1A";
   Case cases[] = {
       {"address of two slots, the lower first",
        "12\n1\n9 New St\nNew Town\nLeeds\nLS1 1A\n8 Far Rd\nFar\nHull\nHU1 2B\n3\n",
@@ -136,15 +171,19 @@ TEST(CustomerUpdate, EveryHolderOfTheKeyInTurn) {
        dialogue(
            {kUpdateCustomerMenu, kNotFount, kUpdateCustomerMenu, kNotFount, kUpdateCustomerMenu}),
        three_customers()},
+      {"the new city is a word: the rest of its line is the next choice",
+       "7\n1\n9 New St\nNew Town\nLeeds 4\nLS1 1A\n",
+       dialogue({kUpdateCustomerMenu, new_address_said, kUpdateCustomerMenu}), three_customers()},
   };
   cases[0].after[10] = smith_moved.record();
   cases[0].after[20] = jones_moved.record();
   cases[1].after[30] = brown_called.record();
+  cases[3].after[30] = brown_moved.record();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     dir.write("customer.dat", three_customers().bytes());
-    EXPECT_EQ(transcript(dir, "1\n4\n" + c.typed + kLeave), in_customers({kAskCustomerId, c.said}));
+    EXPECT_EQ(in_process(dir, "1\n4\n" + c.typed + kLeave), in_customers({kAskCustomerId, c.said}));
     EXPECT_EQ(c.after.difference(dir.read("customer.dat")), "");  // saved before '6'
   }
 }
@@ -153,7 +192,7 @@ TEST(CustomerUpdate, EveryHolderOfTheKeyInTurn) {
 TEST(CustomerUpdate, NewTextKeepsTheBytesAfterIt) {
   TempDir dir;
   dir.write("customer.dat", three_customers().bytes());
-  transcript(dir, std::string("1\n4\n7\n2\n0\n3\n") + kLeave);
+  in_process(dir, std::string("1\n4\n7\n2\n0\n3\n") + kLeave);
   Customer brown = Image<Customer>::of(dir.read("customer.dat"))[30];
   EXPECT_EQ(std::string(brown.tel_no, 5), std::string("0\0\x38\x39\0", 5));
 }
@@ -179,16 +218,37 @@ TEST(CustomerListing, PausesAfterEachRecordOnATerminal) {
 }
 
 // The table is read again before every display of the menu, so a file put in
-// place by someone else meanwhile is what the next search sees.
+// place by someone else while the menu waits is what the next search sees.
 TEST(CustomerMenu, FileReplacedOnDiskIsReadAtTheNextDisplay) {
   TempDir dir;
-  testkit::PtySession pty(dir.path());
-  ASSERT_TRUE(pty.wait_for(on_tty(kMainMenu)));
-  pty.send("1\n");
-  ASSERT_TRUE(pty.wait_for(on_tty(kCustomerMenu)));
-  dir.write("customer.dat", three_customers().bytes());
-  pty.send("0\n2\n1\n7\n");  // a wrong choice only redraws the menu
-  EXPECT_TRUE(pty.wait_for(on_tty(kBrown.shown())));
+  testkit::PipeDevice device;
+  device.terminal_lines = true;                  // one line a read, as typed
+  device.input = "1\n0\n2\n1\n7\n3\n6\n4\n1\n";  // a wrong choice only redraws the menu
+  device.before_read = [&](size_t read) {
+    if (read == 2) dir.write("customer.dat", three_customers().bytes());  // at the first choice
+  };
+  EXPECT_EQ(testkit::run_program(dir, device), 0);
+  EXPECT_EQ(device.output, in_customers({kCustomerMenu, kFindCustomerMenu, kAskCustomerId,
+                                         kBrown.shown(), "\n", kFindCustomerMenu}));
+}
+
+// Both layouts of one customer, letter for letter: the listing puts the
+// customer and the registration date after a tab and the date of birth last.
+TEST(CustomerLayouts, ListingAndSearchHit) {
+  TempDir dir;
+  Image<Customer> image;
+  image[30] = kBrown.record();
+  dir.write("customer.dat", image.bytes());
+  const std::string listed =
+      "\n_____________________________________________________________________"
+      "\n Cust No : 7\t Customer: MISS Bo Brown\n Address : 3 Mill La, Dale, York, YO1 7X."
+      "\n Tel No  : 0789\t Reg Date: 2/2/22\n Date of Bith: 5/5/95";
+  const std::string hit =
+      "\n Cust No : 7\n Customer: MISS Bo Brown\n Address : 3 Mill La, Dale, York, YO1 7X."
+      "\n Date of Bith: 5/5/95\n Tel No  : 0789\n Reg Date: 2/2/22";
+  EXPECT_EQ(in_process(dir, std::string("1\n3\n2\n1\n7\n3\n") + kLeave),
+            in_customers({listed, kCustomerMenu, kFindCustomerMenu, kAskCustomerId, hit, "\n",
+                          kFindCustomerMenu}));
 }
 
 }  // namespace

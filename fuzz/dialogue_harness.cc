@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include "app/pcco.h"
 #include "console/memory_device.h"
 #include "records/records.h"
+#include "tests/kit.h"
 
 namespace orvel {
 
@@ -97,17 +97,6 @@ void write_file(const char* name, const std::string& bytes) {
   }
 }
 
-std::optional<std::string> read_file(const char* name) {
-  int fd = open(name, O_RDONLY);
-  if (fd < 0) return std::nullopt;
-  std::string bytes;
-  char chunk[65536];
-  ssize_t n;
-  while ((n = read(fd, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<size_t>(n));
-  close(fd);
-  return bytes;
-}
-
 // What each data file was before the run: its bytes, or nothing for a
 // directory or no file at all.
 struct Before {
@@ -161,7 +150,7 @@ std::string check_files(const Before (&before)[3]) {
       if (!fs::is_directory(kind.name)) return std::string(kind.name) + " is no longer a directory";
       continue;
     }
-    std::optional<std::string> after = read_file(kind.name);
+    std::optional<std::string> after = testkit::read_file(kind.name);
     if (!after || after == before[i].bytes) continue;
     if (after->size() != kind.table.size()) {
       return std::string(kind.name) + " saved with " + std::to_string(after->size()) + " bytes";
@@ -170,28 +159,19 @@ std::string check_files(const Before (&before)[3]) {
   return "";
 }
 
-std::string scratch_dir;
-
-void leave_scratch_dir() {
-  if (chdir("/") == 0) {
-    std::error_code ignored;
-    fs::remove_all(scratch_dir, ignored);
-  }
-}
+// Removed with its contents at exit.
+std::optional<testkit::TempDir> scratch;
 
 }  // namespace
 
 void enter_scratch_dir() {
-  if (!scratch_dir.empty()) return;
-  std::string base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
-  std::string templ = base + "/orvel-dialogue-XXXXXX";
-  if (!mkdtemp(templ.data()) || chdir(templ.c_str()) != 0) fail("no scratch directory");
-  scratch_dir = templ;
-  atexit(leave_scratch_dir);
+  if (scratch) return;
+  scratch.emplace(fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path().string());
+  if (chdir(scratch->path().c_str()) != 0) fail("no scratch directory");
 }
 
 std::string run_dialogue(const uint8_t* data, size_t size) {
-  if (scratch_dir.empty()) fail("no scratch directory entered");
+  if (!scratch) fail("no scratch directory entered");
   clear_dir();
   for (const Kind& kind : kKinds) std::fill(kind.table.begin(), kind.table.end(), std::byte{0});
 

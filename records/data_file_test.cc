@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,6 +25,7 @@
 #include "console/memory_device.h"
 #include "records/save_seam.h"
 #include "records/table.h"
+#include "tests/in_process.h"
 
 namespace orvel {
 namespace {
@@ -35,10 +35,7 @@ namespace fs = std::filesystem;
 constexpr size_t kImage = sizeof namelist;  // 90,000 bytes
 const DataFile kFile{"customer.dat", kImage};
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+std::string read_file(const fs::path& path) { return testkit::read_file(path).value_or(""); }
 
 void write_file(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
@@ -97,28 +94,13 @@ struct stat stat_of(const char* path) {
 }
 
 // Each test in a fresh directory of its own, with a console in memory.
-class DataFileTest : public testing::Test {
+class DataFileTest : public testkit::InTempDir {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "orvel-records-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-    chmod(dir_.c_str(), 0755);  // other users' children reach into it
-    home_ = fs::current_path();
-    fs::current_path(dir_);
-    set_console(&console_);
-    memset(namelist, 0, sizeof namelist);
-  }
-  void TearDown() override {
-    fs::current_path(home_);
-    fs::remove_all(dir_);
-  }
+  // Other users' children reach into the folder.
+  DataFileTest() { chmod(dir_.path().c_str(), 0755); }
+
   // Nothing but these names in the working directory: no temporary left.
   void expect_only(std::set<std::string> names) { EXPECT_EQ(entries("."), names); }
-
-  fs::path dir_, home_;
-  MemoryDevice device_;
-  Console console_{device_};
 };
 
 TEST_F(DataFileTest, SaveOverWhatIsNoFileFailsAndSaysSo) {
@@ -266,7 +248,8 @@ TEST_F(DataFileTest, LinkStaysALinkAndItsTargetIsReplaced) {
     fs::remove("hop.dat");
     fs::create_directory("store");
     write_file("store/real.dat", pattern(5));
-    fs::path target = c.absolute ? dir_ / "store/real.dat" : fs::path("store/real.dat");
+    fs::path target =
+        c.absolute ? fs::path(dir_.path()) / "store/real.dat" : fs::path("store/real.dat");
     if (c.chain) fs::create_symlink(target, "hop.dat");
     fs::path link_to = c.chain ? fs::path("hop.dat") : target;
     fs::create_symlink(link_to, "customer.dat");
@@ -378,7 +361,7 @@ TEST_F(DataFileTest, LinksInAStickySharedFolderFollowedOnlyWhenTrusted) {
     ASSERT_EQ(chmod("store", 0777), 0);
     write_file("store/real.dat", pattern(5));
     ASSERT_EQ(chown("store/real.dat", c.saver, c.saver), 0);
-    fs::path to = dir_ / "store/real.dat";
+    fs::path to = fs::path(dir_.path()) / "store/real.dat";
     if (c.hop_owner) {
       fs::create_symlink(to, "shared/hop.dat");
       ASSERT_EQ(lchown("shared/hop.dat", *c.hop_owner, *c.hop_owner), 0);

@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "tests/table_image.h"
+#include "tests/kit.h"
 
 namespace orvel {
 namespace {

@@ -19,7 +19,7 @@
 #include "customer/cust.h"
 #include "records/table_file.h"
 #include "rehber/reh.h"
-#include "tests/table_image.h"
+#include "tests/in_process.h"
 #include "web/webs.h"
 
 namespace orvel {
@@ -57,10 +57,7 @@ struct Friends {
   static void add() { Reh().add_fri(); }
 };
 
-std::string read_file(const char* name) {
-  std::ifstream in(name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+std::string read_file(const char* name) { return testkit::read_file(name).value_or(""); }
 
 // Bytes nobody would write by chance; NULs often, bytes after them too. The
 // same seed gives the same start whatever the length.
@@ -73,33 +70,15 @@ std::string pattern(unsigned seed, size_t size) {
 
 // Each test in a fresh directory of its own, with a console in memory.
 template <class Kind>
-class TableTest : public testing::Test {
+class TableTest : public testkit::InTempDir {
  protected:
   static constexpr size_t kImage = sizeof(Table<typename Kind::Rec>);
-
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "orvel-table-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-    home_ = fs::current_path();
-    fs::current_path(dir_);
-    set_console(&console_);
-    memset(Kind::table(), 0, kImage);
-  }
-  void TearDown() override {
-    fs::current_path(home_);
-    fs::remove_all(dir_);
-  }
 
   static std::string image() { return {reinterpret_cast<const char*>(Kind::table()), kImage}; }
   static void set_image(const std::string& bytes) { memcpy(Kind::table(), bytes.data(), kImage); }
   static int32_t total() { return Kind::table()[1].total; }
   static void set_total(int32_t total) { Kind::table()[1].total = total; }
   static void set_step(int32_t num) { Kind::table()[2].num = num; }
-
-  fs::path dir_, home_;
-  MemoryDevice device_;
-  Console console_{device_};
 };
 
 using Kinds = testing::Types<Customers, WebPages, Friends>;

@@ -1,4 +1,4 @@
-// Friends end to end: whole Rehber dialogues through a pipe, and the file they leave.
+// Friends end to end: whole Rehber dialogues in-process, and the file they leave.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,18 +6,16 @@
 
 #include <filesystem>
 
-#include "app/pcco.h"
-#include "console/memory_device.h"
+#include "tests/in_process.h"
 #include "tests/kind_screens.h"
-#include "tests/session.h"
 
 namespace orvel {
 namespace {
 
 using namespace screens;
 using testkit::Image;
+using testkit::in_process;
 using testkit::TempDir;
-using testkit::transcript;
 
 const FriendText kDoe{"12",     "Doe",   "Jane Ann", "jane@doe.uk", "www.doe.uk", "4 Elm Rd",
                       "Elmham", "Leeds", "LS2 9Q",   "1/2/90",      "0113",       "0777"};
@@ -47,7 +45,7 @@ std::string in_rehber(std::initializer_list<std::string_view> steps) {
 
 TEST(RehberAdd, FirstAddTakesSlot499AndNumberOne) {
   TempDir dir;
-  EXPECT_EQ(transcript(dir, "3\n1\n" + kDoe.typed()), in_rehber({friend_add(1)}));
+  EXPECT_EQ(in_process(dir, "3\n1\n" + kDoe.typed()), in_rehber({friend_add(1)}));
   Image<Friend> expected;
   expected[499] = kDoe.record();
   expected.counter(1);
@@ -57,7 +55,7 @@ TEST(RehberAdd, FirstAddTakesSlot499AndNumberOne) {
 TEST(RehberAdd, ListingShowsTheLaterAddFirst) {
   TempDir dir;
   std::string input = "3\n1\n" + kDoe.typed() + "1\n" + kPoe.typed() + "3\n";
-  EXPECT_EQ(transcript(dir, input), in_rehber({friend_add(1), kRehberMenu, friend_add(2),
+  EXPECT_EQ(in_process(dir, input), in_rehber({friend_add(1), kRehberMenu, friend_add(2),
                                                kRehberMenu, kPoe.listed(), kDoe.listed()}));
   Image<Friend> expected;
   expected[499] = kDoe.record();
@@ -95,7 +93,7 @@ TEST(RehberFind, Searches) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     dir.write("friend.dat", four_friends().bytes());
-    EXPECT_EQ(transcript(dir, "3\n2\n" + c.typed + "3\n"),
+    EXPECT_EQ(in_process(dir, "3\n2\n" + c.typed + "3\n"),
               in_rehber({kFindFriendMenu, c.shown, kFindFriendMenu}));
   }
 }
@@ -160,7 +158,7 @@ TEST(RehberUpdate, EveryOptionForEveryHolderInTurn) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     dir.write("friend.dat", four_friends().bytes());
-    EXPECT_EQ(transcript(dir, "3\n4\n" + c.typed), in_rehber({kAskFriendId, c.said}));
+    EXPECT_EQ(in_process(dir, "3\n4\n" + c.typed), in_rehber({kAskFriendId, c.said}));
     EXPECT_EQ(c.after.difference(dir.read("friend.dat")), "");
   }
 }
@@ -169,23 +167,26 @@ TEST(RehberUpdate, EveryOptionForEveryHolderInTurn) {
 // nothing is chosen: into an empty directory, a whole image of zero bytes.
 TEST(RehberUpdate, LeavingAtOnceStillWritesTheFile) {
   TempDir dir;
-  EXPECT_EQ(transcript(dir, "3\n4\n12\n6\n"), in_rehber({kAskFriendId, kUpdateFriendMenu}));
+  EXPECT_EQ(in_process(dir, "3\n4\n12\n6\n"), in_rehber({kAskFriendId, kUpdateFriendMenu}));
   EXPECT_EQ(Image<Friend>().difference(dir.read("friend.dat")), "");
 }
 
 // Every pass saves before it draws, after a wrong choice too: a file removed
-// meanwhile is written again from the table as the Rehber menu loaded it.
+// while the menu waits is written again from the table as the Rehber menu loaded it.
 TEST(RehberUpdate, EveryPassOfItsMenuSavesFirst) {
   TempDir dir;
   dir.write("friend.dat", four_friends().bytes());
-  testkit::PtySession pty(dir.path());
-  ASSERT_TRUE(pty.wait_for(on_tty(kMainMenu)));
-  pty.send("3\n4\n99\n");
-  ASSERT_TRUE(pty.wait_for(on_tty(kUpdateFriendMenu)));
-  std::filesystem::remove(dir.file("friend.dat"));
-  pty.send("0\n");
-  ASSERT_TRUE(pty.wait_for(on_tty(kUpdateFriendMenu)));
-  EXPECT_EQ(four_friends().difference(dir.read("friend.dat")), "");
+  testkit::PipeDevice device;
+  device.terminal_lines = true;  // one line a read, as typed
+  device.input = "3\n4\n99\n0\n6\n";
+  std::string at_second_pass;
+  device.before_read = [&](size_t read) {
+    if (read == 4) std::filesystem::remove(dir.file("friend.dat"));  // at the first choice
+    if (read == 5) at_second_pass = dir.read("friend.dat");
+  };
+  EXPECT_EQ(testkit::run_program(dir, device), 0);
+  EXPECT_EQ(device.output, in_rehber({kAskFriendId, kUpdateFriendMenu, kUpdateFriendMenu}));
+  EXPECT_EQ(four_friends().difference(at_second_pass), "");
 }
 
 // A pasted line in the update menu is a choice per character and a save per
@@ -198,15 +199,9 @@ TEST(RehberUpdate, PassesOverAnUnchangedTableWriteNothing) {
   struct stat was {};
   ASSERT_EQ(stat(dir.file("friend.dat").c_str(), &was), 0);
 
-  const std::filesystem::path home = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  MemoryDevice device;
+  testkit::PipeDevice device;
   device.input = "3\n4\n12\n" + std::string(3000, 'x') + "\n6\n5\n";
-  Console console(device);
-  set_console(&console);
-  EXPECT_THROW(PCco().main_menu(), ExitRequest);  // at the end of the input
-  set_console(nullptr);
-  std::filesystem::current_path(home);
+  EXPECT_EQ(testkit::run_program(dir, device), 0);  // at the end of the input
 
   size_t menus = 0;
   for (size_t at = 0; (at = device.output.find(kUpdateFriendMenu, at)) != std::string::npos;
@@ -239,11 +234,11 @@ TEST(RehberLayouts, ListingAndSearchHitDiffer) {
   image[30] = kPoe.record();
   dir.write("friend.dat", image.bytes());
   EXPECT_EQ(
-      transcript(dir, "3\n3\n2\n1\n123\n3\n"),
+      in_process(dir, "3\n3\n2\n1\n123\n3\n"),
       in_rehber({listed, kRehberMenu, kFindFriendMenu, kAskFriendId, hit, "\n", kFindFriendMenu}));
 
   TempDir empty;
-  EXPECT_EQ(transcript(empty, "3\n3\n"), in_rehber({}));
+  EXPECT_EQ(in_process(empty, "3\n3\n"), in_rehber({}));
   EXPECT_FALSE(empty.exists("friend.dat"));  // a listing saves nothing
 }
 

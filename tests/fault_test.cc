@@ -5,7 +5,6 @@
 #include <sys/resource.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <random>
 #include <regex>
@@ -51,55 +50,25 @@ std::string adds_session(int first, int last) {
   return lines(typed);
 }
 
-template <size_t N>
-void put(char (&field)[N], const std::string& text) {
-  ASSERT_LT(text.size(), N);
-  memcpy(field, text.c_str(), text.size() + 1);
-}
-
 // customer.dat as it stands after the first `count` adds to an empty table.
-std::string image_after(int count) {
-  static Customer table[kSlots];
-  memset(table, 0, sizeof table);
+testkit::Image<Customer> image_after(int count) {
+  testkit::Image<Customer> image;
   for (int k = 1; k <= count; ++k) {
-    Customer& r = table[kSlots - k];
+    Customer& r = image[kSlots - k];
     std::string n = std::to_string(k);
-    put(r.surname, "S" + n);
-    put(r.fname, "First " + n);
-    put(r.cust_title, "T" + n);
-    put(r.cust_no, n);
-    put(r.street, n + " Long Street");
-    put(r.town, "Town " + n);
-    put(r.city, "C" + n);
-    put(r.p_code, "P" + n);
-    put(r.dob, "D" + n);
-    put(r.tel_no, "0" + n);
-    put(r.r_date, "R" + n);
+    testkit::put(r.surname, "S" + n);
+    testkit::put(r.fname, "First " + n);
+    testkit::put(r.cust_title, "T" + n);
+    testkit::put(r.cust_no, n);
+    testkit::put(r.street, n + " Long Street");
+    testkit::put(r.town, "Town " + n);
+    testkit::put(r.city, "C" + n);
+    testkit::put(r.p_code, "P" + n);
+    testkit::put(r.dob, "D" + n);
+    testkit::put(r.tel_no, "0" + n);
+    testkit::put(r.r_date, "R" + n);
   }
-  table[1].total = count;
-  return {reinterpret_cast<const char*>(table), sizeof table};
-}
-
-int32_t counter_of(const std::string& image) {
-  int32_t total;
-  memcpy(&total, image.data() + sizeof(Customer) + offsetof(Customer, total), sizeof total);
-  return total;
-}
-
-// The first slot in which two images differ, for a readable failure.
-int first_difference(const std::string& a, const std::string& b) {
-  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-    if (a[i] != b[i]) return static_cast<int>(i / sizeof(Customer));
-  }
-  return -1;
-}
-
-std::vector<std::string> names_in(const TempDir& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-    names.push_back(e.path().filename());
-  }
-  return names;
+  return image.counter(count);
 }
 
 TEST(KilledDuringAdds, EveryFileLeftIsOneWholeImage) {
@@ -108,7 +77,7 @@ TEST(KilledDuringAdds, EveryFileLeftIsOneWholeImage) {
   TempDir trial;
   auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(run_orvel(trial.path(), adds_session(1, kAdds)).exited_with(0));
-  ASSERT_EQ(trial.read("customer.dat"), image_after(kAdds));
+  ASSERT_EQ(image_after(kAdds).difference(trial.read("customer.dat")), "");
   auto whole = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
 
   TempDir dir;
@@ -133,7 +102,7 @@ TEST(KilledDuringAdds, EveryFileLeftIsOneWholeImage) {
     // A kill before the rename may leave one temporary of its own pattern (the
     // next save clears it away); the data file itself is what must be whole.
     int temporaries = 0;
-    for (const std::string& name : names_in(dir)) {
+    for (const std::string& name : dir.names()) {
       if (name == "customer.dat") continue;
       EXPECT_TRUE(std::regex_match(name, std::regex(R"(\.customer\.dat\.orvel-[A-Za-z0-9]{6})")))
           << name << " left in the directory";
@@ -146,10 +115,10 @@ TEST(KilledDuringAdds, EveryFileLeftIsOneWholeImage) {
     }
     std::string image = dir.read("customer.dat");
     ASSERT_EQ(image.size(), kImage);
-    int now = counter_of(image);
+    int now = testkit::Image<Customer>::of(image)[1].total;
     ASSERT_GE(now, counter);
     ASSERT_LE(now, counter + kAdds);
-    ASSERT_EQ(first_difference(image, image_after(now)), -1) << "after " << now << " adds";
+    ASSERT_EQ(image_after(now).difference(image), "") << "after " << now << " adds";
     counter = now;
   }
   EXPECT_GT(kills, 0) << "no session was cut short";
@@ -161,7 +130,7 @@ TEST(FileSizeLimit, SaveFailsAndTheOldFileStays) {
   TempDir dir;
   ASSERT_TRUE(run_orvel(dir.path(), adds_session(1, 2)).exited_with(0));
   const std::string old = dir.read("customer.dat");
-  ASSERT_EQ(old, image_after(2));
+  ASSERT_EQ(image_after(2).difference(old), "");
 
   RunOptions options;
   options.before_exec = [] {
@@ -172,7 +141,7 @@ TEST(FileSizeLimit, SaveFailsAndTheOldFileStays) {
   RunResult run = run_orvel(dir.path(), adds_session(3, 3), options);
   ASSERT_TRUE(run.exited_with(0)) << "signal " << run.signal << ", timed out " << run.timed_out;
   EXPECT_EQ(dir.read("customer.dat"), old);
-  EXPECT_EQ(names_in(dir), std::vector<std::string>{"customer.dat"});
+  EXPECT_EQ(dir.names(), std::vector<std::string>{"customer.dat"});
 
   // The add's save fails, then the sub-menu reloads the old file; '5' finds the
   // file holding the table already, writes nothing and so cannot fail.

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "records/records.h"
+#include "tests/kit.h"
 #include "tests/screens.h"
-#include "tests/table_image.h"
 
 namespace orvel::screens {
 

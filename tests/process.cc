@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -11,9 +12,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -102,40 +100,6 @@ bool pump(int in, int out, std::string_view input, std::string& output,
 
 }  // namespace
 
-TempDir::TempDir() {
-  const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/orvel-test-XXXXXX";
-  check(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-bool TempDir::exists(std::string_view name) const {
-  std::error_code ignored;
-  return std::filesystem::exists(file(name), ignored);
-}
-
-std::string TempDir::read(std::string_view name) const {
-  std::ifstream in(file(name), std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-void TempDir::write(std::string_view name, std::string_view bytes) const {
-  std::string temp = file(std::string(name) + ".test-new");
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    check(out.good(), "write");
-  }
-  check(rename(temp.c_str(), file(name).c_str()) == 0, "rename");
-}
-
 RunResult run_orvel(const std::string& dir, std::string_view input, const RunOptions& options) {
   signal(SIGPIPE, SIG_IGN);  // a child that ends early must not take the test with it
   int in[2], out[2];
@@ -169,6 +133,15 @@ RunResult run_orvel(const std::string& dir, std::string_view input, const RunOpt
   close(out[0]);
   reap(pid, deadline, result);
   return result;
+}
+
+std::string transcript(const TempDir& dir, std::string_view input) {
+  RunResult r = run_orvel(dir.path(), input);
+  if (!r.exited_with(0)) {
+    ADD_FAILURE() << "status " << r.exit_status << " signal " << r.signal
+                  << (r.timed_out ? " (timed out)" : "");
+  }
+  return r.output;
 }
 
 PtySession::PtySession(const std::string& dir) {

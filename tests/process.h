@@ -10,29 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/kit.h"
+
 namespace orvel::testkit {
 
 using std::chrono::milliseconds;
-
-// A fresh empty directory under $TMPDIR (or /tmp), removed with its contents.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
-  bool exists(std::string_view name) const;
-  // The whole content of a file in the directory ("" when it cannot be read).
-  std::string read(std::string_view name) const;
-  // Puts `bytes` in place as the whole file, in one rename, as a save does.
-  void write(std::string_view name, std::string_view bytes) const;
-
- private:
-  std::string path_;
-};
 
 struct RunResult {
   std::string output;
@@ -54,6 +36,9 @@ struct RunOptions {
 // Runs orvel in `dir` with `input` as its whole standard input (closed after
 // it) and no controlling terminal; gives all it wrote to standard output.
 RunResult run_orvel(const std::string& dir, std::string_view input, const RunOptions& options = {});
+
+// run_orvel's transcript, checking that the program ended by itself with status 0.
+std::string transcript(const TempDir& dir, std::string_view input);
 
 // orvel on the slave side of a pseudo-terminal, the test holding the master.
 class PtySession {

@@ -7,7 +7,7 @@
 #include "records/records.h"
 #include "tests/process.h"
 #include "tests/screens.h"
-#include "tests/table_image.h"
+#include "tests/kit.h"
 
 namespace orvel {
 namespace {

@@ -1,11 +1,10 @@
 // Whole sessions of the program through a pipe: all three menus in one run, and a failed save.
-#include "tests/session.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "tests/kind_screens.h"
+#include "tests/process.h"
 
 namespace orvel {
 namespace {

@@ -1,20 +1,20 @@
-// Web pages end to end: whole dialogues through a pipe, and the file they leave.
+// Web pages end to end: whole dialogues in-process, and the file they leave.
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cstring>
 
+#include "tests/in_process.h"
 #include "tests/kind_screens.h"
-#include "tests/session.h"
 
 namespace orvel {
 namespace {
 
 using namespace screens;
 using testkit::Image;
+using testkit::in_process;
 using testkit::put;
 using testkit::TempDir;
-using testkit::transcript;
 
 const WebText kShop{"7",      "shop@a.uk", "Shop Front", "www.shop.example/a b", "1/1/26",
                     "2/2/26", "150",       "N",          "Two pages, one form."};
@@ -42,7 +42,7 @@ std::string in_webs(std::initializer_list<std::string_view> steps) {
 TEST(WebAdd, FirstAddTakesSlot499AndNumberOne) {
   TempDir dir;
   // '6' only redraws the web menu.
-  EXPECT_EQ(transcript(dir, "2\n1\n" + kShop.typed() + "6\n"),
+  EXPECT_EQ(in_process(dir, "2\n1\n" + kShop.typed() + "6\n"),
             dialogue({in_webs({web_add(1)}), kWebMenu}));
   Image<Web> expected;
   expected[499] = kShop.record(150);
@@ -52,7 +52,7 @@ TEST(WebAdd, FirstAddTakesSlot499AndNumberOne) {
 
 TEST(WebAdd, SecondAddGoesBelowAndIsListedFirst) {
   TempDir dir;
-  EXPECT_EQ(transcript(dir, "2\n1\n" + kShop.typed() + "1\n" + kCafe.typed() + "3\n"),
+  EXPECT_EQ(in_process(dir, "2\n1\n" + kShop.typed() + "1\n" + kCafe.typed() + "3\n"),
             in_webs({web_add(1), kWebMenu, web_add(2), kWebMenu, kCafe.listed(), kShop.listed()}));
   Image<Web> expected;
   expected[499] = kShop.record(150);
@@ -99,7 +99,7 @@ TEST(WebAdd, CostAsReadAndPrinted) {
     std::string typed = c.paid_typed ? page.typed()
                                      : lines({page.web_no, page.email, page.web_name, page.url,
                                               page.s_date, page.a_date, page.cost, page.com});
-    EXPECT_EQ(transcript(dir, "2\n1\n" + typed + "3\n"),
+    EXPECT_EQ(in_process(dir, "2\n1\n" + typed + "3\n"),
               in_webs({web_add(1), kWebMenu, page.listed()}));
     Image<Web> expected;
     expected[499] = page.record(c.stored);
@@ -133,7 +133,7 @@ TEST(WebFind, Searches) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     dir.write("web.dat", three_webs().bytes());
-    EXPECT_EQ(transcript(dir, "2\n2\n" + c.typed + "3\n"),
+    EXPECT_EQ(in_process(dir, "2\n2\n" + c.typed + "3\n"),
               in_webs({kFindWebMenu, c.shown, kFindWebMenu}));
     EXPECT_EQ(three_webs().difference(dir.read("web.dat")), "");
   }
@@ -180,7 +180,7 @@ TEST(WebUpdate, Options) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     dir.write("web.dat", three_webs().bytes());
-    EXPECT_EQ(transcript(dir, "2\n4\n" + c.typed),
+    EXPECT_EQ(in_process(dir, "2\n4\n" + c.typed),
               in_webs({kAskUpdateWebNo, kUpdateWebMenu, c.said}));
     EXPECT_EQ(c.after.difference(dir.read("web.dat")), "");
   }
@@ -196,7 +196,7 @@ TEST(WebUpdate, AmountsStartAtZeroEachCall) {
   {
     TempDir dir;
     dir.write("web.dat", three_webs().bytes());
-    EXPECT_EQ(transcript(dir, "2\n4\n123\n4\n25\n7\n4\n123\n4\nx\n7\n"),
+    EXPECT_EQ(in_process(dir, "2\n4\n123\n4\n25\n7\n4\n123\n4\nx\n7\n"),
               in_webs({update_by_25, failed_update}));
     Image<Web> expected = three_webs();
     expected[30].cost = 175;
@@ -207,7 +207,7 @@ TEST(WebUpdate, AmountsStartAtZeroEachCall) {
     Image<Web> before = three_webs();
     before[30].cost = -0.0f;
     dir.write("web.dat", before.bytes());
-    EXPECT_EQ(transcript(dir, "2\n4\n123\n4\nx\n7\n"), in_webs({failed_update}));
+    EXPECT_EQ(in_process(dir, "2\n4\n123\n4\nx\n7\n"), in_webs({failed_update}));
     before[30].cost = 0.0f;
     EXPECT_EQ(before.difference(dir.read("web.dat")), "");
   }
@@ -218,14 +218,14 @@ TEST(WebListing, AllRecordsInSlotOrder) {
   TempDir dir;
   dir.write("web.dat", three_webs().bytes());
   EXPECT_EQ(
-      transcript(dir, "2\n3\n5\n4\n1\n"),
+      in_process(dir, "2\n3\n5\n4\n1\n"),
       dialogue({in_webs({kShop.listed(), kBlog.listed(), kCafe.listed()}), leave_and_quit()}));
   EXPECT_EQ(three_webs().difference(dir.read("web.dat")), "");
 }
 
 TEST(WebListing, EmptyTableShowsNothing) {
   TempDir dir;
-  EXPECT_EQ(transcript(dir, "2\n3\n"), in_webs({}));
+  EXPECT_EQ(in_process(dir, "2\n3\n"), in_webs({}));
   EXPECT_FALSE(dir.exists("web.dat"));
 }
 
@@ -244,7 +244,7 @@ TEST(WebListing, LayoutDiffersFromASearchHit) {
       "\n Web No: 123\n E-mail: cafe@c.uk\n Page Title: Cafe Menu\n Url: Http://cafe.example"
       "\n Start: 5/5/26\n Due: 6/6/26\n Cost (in pound): 150\n Paid (Y=Yes/N=No): N"
       "\n\n Descrp. & Com.: \nOne page.";
-  EXPECT_EQ(transcript(dir, "2\n3\n2\n1\n123\n3\n"),
+  EXPECT_EQ(in_process(dir, "2\n3\n2\n1\n123\n3\n"),
             in_webs({kShop.listed(), kBlog.listed(), listed, kWebMenu, kFindWebMenu, kAskFindWebNo,
                      hit, "\n", kFindWebMenu}));
 }

@@ -1,0 +1,87 @@
+// Runs the program in-process: fresh tables, a console in memory, a folder of its own.
+#include "tests/in_process.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "app/pcco.h"
+#include "records/records.h"
+
+namespace orvel::testkit {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// What a new process starts from: every slot of every table zero.
+void zero_tables() {
+  memset(namelist, 0, sizeof namelist);
+  memset(weblist, 0, sizeof weblist);
+  memset(friendlist, 0, sizeof friendlist);
+}
+
+// The data files are relative names: the run works inside `dir`, and the
+// test goes back where it was afterwards.
+class WorkIn {
+ public:
+  explicit WorkIn(const std::string& dir) : home_(fs::current_path()) { fs::current_path(dir); }
+  ~WorkIn() { fs::current_path(home_); }
+
+ private:
+  fs::path home_;
+};
+
+}  // namespace
+
+size_t PipeDevice::read(char* buf, size_t size) {
+  if (before_read) before_read(++count_);
+  return MemoryDevice::read(buf, size);
+}
+
+dosdate_t PipeDevice::today() {
+  time_t now = time(nullptr);
+  tm t{};
+  localtime_r(&now, &t);
+  return {static_cast<uint8_t>(t.tm_mday), static_cast<uint8_t>(t.tm_mon + 1),
+          static_cast<uint32_t>(t.tm_year + 1900), static_cast<uint8_t>(t.tm_wday)};
+}
+
+std::optional<int> run_program(const TempDir& dir, PipeDevice& device) {
+  WorkIn work(dir.path());
+  zero_tables();
+  Console console(device);
+  set_console(&console);
+  std::optional<int> status;
+  try {
+    PCco pcco;
+    pcco.main_menu();
+  } catch (const ExitRequest& exit) {
+    status = exit.status;
+  }
+  set_console(nullptr);
+  return status;
+}
+
+std::string in_process(const TempDir& dir, std::string_view input) {
+  PipeDevice device;
+  device.input = input;
+  std::optional<int> status = run_program(dir, device);
+  EXPECT_EQ(status, 0) << "the program did not exit with status 0";
+  return device.output;
+}
+
+InTempDir::InTempDir() : home_(fs::current_path()) {
+  fs::current_path(dir_.path());
+  zero_tables();
+  set_console(&console_);
+}
+
+InTempDir::~InTempDir() {
+  set_console(nullptr);
+  fs::current_path(home_);
+}
+
+}  // namespace orvel::testkit
