@@ -3,7 +3,7 @@
 
 #include "app/sub_menu.h"
 #include "console/console.h"
-#include "console/menu.h"
+#include "dialogue/menu.h"
 
 namespace orvel {
 

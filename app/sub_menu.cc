@@ -1,7 +1,7 @@
 // The pattern the three sub-menus share: reload, draw, dispatch, save on leaving.
 #include "app/sub_menu.h"
 
-#include "console/menu.h"
+#include "dialogue/menu.h"
 
 namespace orvel {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "console/decimal.h"
+#include "console/number.h"
 
 namespace orvel {
 
@@ -35,28 +35,6 @@ void store(std::string_view text, std::span<char> field) {
 
 Console& con() { return *g_console; }
 void set_console(Console* console) { g_console = console; }
-
-void ask_word(Literal prompt, std::span<char> field) {
-  con().text(prompt);
-  con().word_input(field);
-}
-
-void ask_value(Literal prompt, std::span<char> value) {
-  con().text(prompt);
-  con().word_value(value);
-}
-
-void ask_line(Literal prompt, std::span<char> field) {
-  con().text(prompt);
-  con().line_input(field);
-}
-
-void show_today() {
-  dosdate_t date = con().today();
-  con().formatted("\n Date: %d", {date.day});
-  con().formatted("/ %d", {date.month});
-  con().formatted("/ %d", {static_cast<int32_t>(date.year)});
-}
 
 // One refill: the next line through its newline, or its first 512 characters.
 // Carriage returns are dropped before they count.
@@ -243,18 +221,6 @@ void Console::immediate_exit(int status) {
   device_.flush();
   device_.exit(status);
   std::abort();  // a device's exit never comes back
-}
-
-// General notation with 6 significant digits, as printf's %g; zero is 0
-// whatever its sign, and a value that is not finite is +INF, -INF, +NAN or -NAN.
-std::string format_number(float value) {
-  if (value == 0) return "0";
-  const char* sign = std::signbit(value) ? "-" : "+";
-  if (std::isinf(value)) return std::string(sign) + "INF";
-  if (std::isnan(value)) return std::string(sign) + "NAN";
-  char out[32];
-  snprintf(out, sizeof out, "%.6g", static_cast<double>(value));
-  return out;
 }
 
 }  // namespace orvel

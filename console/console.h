@@ -9,39 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "console/device.h"
 #include "console/text.h"
 
 namespace orvel {
-
-struct dosdate_t {
-  uint8_t day;
-  uint8_t month;
-  uint32_t year;
-  uint8_t dayofweek;  // 0 = Sunday
-};
-
-// What stands behind the console: a terminal, a pipe or a test's memory.
-class Device {
- public:
-  virtual ~Device() = default;
-  // Typed input, as read(2) gives it: 0 at end of input.
-  virtual size_t read(char* buf, size_t size) = 0;
-  // True when each read delivers one finished line (a terminal in line mode).
-  virtual bool reads_lines() const = 0;
-  // True when what is written shows on a terminal, which acts on control bytes.
-  virtual bool writes_terminal() const = 0;
-  virtual void write(std::string_view bytes) = 0;
-  // Puts out everything written so far; called before any wait and before exit.
-  virtual void flush() = 0;
-  virtual void clear_screen() = 0;
-  // Waits for one key press and gives its code (256 and up for a two-step key),
-  // or nothing when there is no keyboard to wait on.
-  virtual std::optional<int> read_key() = 0;
-  virtual dosdate_t today() = 0;
-  [[noreturn]] virtual void exit(int status) = 0;
-};
-
-std::string format_number(float value);
 
 class Console {
  public:
@@ -99,25 +70,5 @@ class Console {
 // The process's console: set once by main, or by a test.
 Console& con();
 void set_console(Console* console);
-
-// A prompt and the read that answers it.
-void ask_word(Literal prompt, std::span<char> field);
-void ask_value(Literal prompt, std::span<char> value);
-void ask_line(Literal prompt, std::span<char> field);
-
-// An update's prompt: its working value read, then copied into the record's field.
-template <size_t M, size_t N>
-void ask_new_value(Literal prompt, char (&value)[M], char (&field)[N]) {
-  ask_value(prompt, value);
-  text_copy(field, value);
-}
-template <size_t M, size_t N>
-void ask_new_line(Literal prompt, char (&value)[M], char (&field)[N]) {
-  ask_line(prompt, value);
-  text_copy(field, value);
-}
-
-// Today's date as the adds show it: "\n Date: 6/ 12/ 2026".
-void show_today();
 
 }  // namespace orvel

@@ -2,15 +2,14 @@
 #include "customer/cust.h"
 
 #include "console/console.h"
-#include "console/menu.h"
-#include "records/address.h"
-#include "records/table.h"
+#include "dialogue/address.h"
+#include "dialogue/menu.h"
+#include "dialogue/prompts.h"
+#include "dialogue/table_dialogue.h"
 
 namespace orvel {
 
 namespace {
-
-constexpr Literal kNotFount = "\n**File Not Fount**\n";
 
 void show_listed(const Customer& r) {
   con().text({"\n_____________________________________________________________________",
@@ -89,20 +88,19 @@ void Cust::update_cust() {
   char new_tel_no[20] = {};
   ask_value("\n Enter CUSTOMER ID: ", c_no);
   auto matches = [&](const Customer& r) { return text_equal(r.cust_no, c_no); };
-  auto change_address = [&](int slot) {
-    new_address.ask_into(namelist[slot]);
-    save_cust();
-  };
-  auto new_telephone = [&](int slot) {
-    ask_new_value("\n Enter New TELEPHONE NUMBER: ", new_tel_no, namelist[slot].tel_no);
-    save_cust();
-  };
+  auto save = [this] { save_cust(); };
   run_menu({"\n\n\t\t--------------------------", "\n\t\t     UPDATE CUSTOMER ",
             "\n\t\t--------------------------", "\n\t\t 1. Address", "\n\t\t 2. Thelepone Number",
             "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
            {},
-           {{'1', [&] { for_each_match(namelist, matches, change_address, kNotFount); }},
-            {'2', [&] { for_each_match(namelist, matches, new_telephone, kNotFount); }},
+           {{'1', change_every_holder<Customer>(
+                      namelist, matches, [&](Customer& r) { new_address.ask_into(r); }, save)},
+            {'2', change_every_holder<Customer>(
+                      namelist, matches,
+                      [&](Customer& r) {
+                        ask_new_value("\n Enter New TELEPHONE NUMBER: ", new_tel_no, r.tel_no);
+                      },
+                      save)},
             {'3', {}, true},
             {'4', {}, true}});
 }

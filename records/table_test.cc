@@ -17,6 +17,7 @@
 
 #include "console/memory_device.h"
 #include "customer/cust.h"
+#include "dialogue/table_dialogue.h"
 #include "records/table_file.h"
 #include "rehber/reh.h"
 #include "tests/in_process.h"

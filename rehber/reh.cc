@@ -2,15 +2,14 @@
 #include "rehber/reh.h"
 
 #include "console/console.h"
-#include "console/menu.h"
-#include "records/address.h"
-#include "records/table.h"
+#include "dialogue/address.h"
+#include "dialogue/menu.h"
+#include "dialogue/prompts.h"
+#include "dialogue/table_dialogue.h"
 
 namespace orvel {
 
 namespace {
-
-constexpr Literal kNotFount = "\n**File Not Fount**\n";
 
 void show_listed(const Friend& r) {
   con().text({"\n_____________________________________________________________________",
@@ -87,13 +86,11 @@ void Reh::update_fri() {
   NewAddress new_address;
   char new_email[30] = {}, new_url[50] = {}, new_tel_no[20] = {}, new_mob_no[20] = {};
   ask_value("\n Enter FRIEND ID: ", fno);
-  // An option: every friend with the number changed in turn.
+  // An option: every friend with the number changed in turn; the save comes
+  // with the next pass of the menu.
+  auto matches = [&](const Friend& r) { return text_equal(r.f_no, fno); };
   auto change_each = [&](std::function<void(Friend&)> change) {
-    return [&fno, change] {
-      for_each_match(
-          friendlist, [&](const Friend& r) { return text_equal(r.f_no, fno); },
-          [&](int slot) { change(friendlist[slot]); }, kNotFount);
-    };
+    return change_every_holder<Friend>(friendlist, matches, std::move(change));
   };
   // Every pass saves first, so all changes are on disk when '6' leaves.
   run_menu(

@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "records/records.h"
+#include "tests/kit.h"
 #include "tests/process.h"
 #include "tests/screens.h"
-#include "tests/kit.h"
 
 namespace orvel {
 namespace {

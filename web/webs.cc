@@ -2,15 +2,17 @@
 #include "web/webs.h"
 
 #include "console/console.h"
-#include "console/menu.h"
-#include "records/table.h"
+#include "dialogue/menu.h"
+#include "dialogue/prompts.h"
+#include "dialogue/table_dialogue.h"
 
 namespace orvel {
 
 namespace {
 
+// The web-number search's own text; every other search and update says
+// "Fount" (kNotFount), as the system always has.
 constexpr Literal kNotFound = "\n**File Not Found**\n";
-constexpr Literal kNotFount = "\n**File Not Fount**\n";
 
 void show_listed(const Web& r) {
   con().text({"\n_____________________________________________________________________",
@@ -96,15 +98,7 @@ void Webs::update_web() {
   auto matches = [&](const Web& r) { return text_equal(r.web_no, w_no); };
   // An option: every matching record changed in turn, the table saved after each.
   auto change_each = [&](std::function<void(Web&)> change) {
-    return [this, matches, change] {
-      for_each_match(
-          weblist, matches,
-          [&](int slot) {
-            change(weblist[slot]);
-            save_web();
-          },
-          kNotFount);
-    };
+    return change_every_holder<Web>(weblist, matches, std::move(change), [this] { save_web(); });
   };
   run_menu(
       {"\n\n\t\t--------------------------", "\n\t\t     UPDATE WEB ",

@@ -1,5 +1,5 @@
 // The loop every menu runs: draw on a cleared screen, read a choice, clear, act.
-#include "console/menu.h"
+#include "dialogue/menu.h"
 
 #include "console/console.h"
 

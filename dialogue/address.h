@@ -2,7 +2,7 @@
 // and both layouts show it.
 #pragma once
 
-#include "console/console.h"
+#include "dialogue/prompts.h"
 
 namespace orvel {
 

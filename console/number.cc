@@ -1,5 +1,5 @@
-// Number input's digits: counted past the ones that matter, converted by strtold.
-#include "console/decimal.h"
+// Numbers in and out: input's digits counted past the ones that matter, output as %g.
+#include "console/number.h"
 
 #include <cfloat>
 #include <cmath>
@@ -57,6 +57,18 @@ float Decimal::value() const {
   // Clamped before the conversion, which is undefined for values out of range.
   if (std::fabs(wide) > FLT_MAX) return wide < 0 ? -FLT_MAX : FLT_MAX;
   return static_cast<float>(wide);
+}
+
+// General notation with 6 significant digits, as printf's %g; zero is 0
+// whatever its sign, and a value that is not finite is +INF, -INF, +NAN or -NAN.
+std::string format_number(float value) {
+  if (value == 0) return "0";
+  const char* sign = std::signbit(value) ? "-" : "+";
+  if (std::isinf(value)) return std::string(sign) + "INF";
+  if (std::isnan(value)) return std::string(sign) + "NAN";
+  char out[32];
+  snprintf(out, sizeof out, "%.6g", static_cast<double>(value));
+  return out;
 }
 
 }  // namespace orvel

@@ -1,8 +1,10 @@
-// A decimal number taken digit by digit in constant memory, then rounded to single precision.
+// Numbers: a decimal taken digit by digit in constant memory and rounded to a float, and a float
+// printed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace orvel {
 
@@ -40,5 +42,9 @@ class Decimal {
   int64_t exponent_ = 0;
   bool exponent_negative_ = false;
 };
+
+// A float as number output prints it: six significant digits, plain or
+// exponential, as printf's %g.
+std::string format_number(float value);
 
 }  // namespace orvel
