@@ -58,26 +58,26 @@ void Cust::find_cust() {
   char c_no[5] = {};
   char po_code[7] = {};
   auto show = [this](int slot) { display_cust(slot); };
-  run_menu({"\n\n\t\t--------------------------", "\n\t\t   FIND CUSTOMER RECORD ",
-            "\n\t\t--------------------------", "\n\t\t 1. Search by CUSTOMER ID",
-            "\n\t\t 2. Search by POST CODE", "\n\t\t 3. Return CUSTOMER Menu",
-            "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
-           {},
-           {{'1',
-             [&] {
-               ask_line("\n Enter CUSTOMER ID: ", c_no);
-               search(
-                   namelist, [&](const Customer& r) { return text_equal(r.cust_no, c_no); }, show,
-                   kNotFount);
-             }},
-            {'2',
-             [&] {
-               ask_line("\n\n Enter post code: ", po_code);
-               search(
-                   namelist, [&](const Customer& r) { return text_equal(r.p_code, po_code); }, show,
-                   kNotFount);
-             }},
-            {'3', {}, true}});
+  run_framed_menu("\n\t\t   FIND CUSTOMER RECORD ",
+                  {"\n\t\t 1. Search by CUSTOMER ID", "\n\t\t 2. Search by POST CODE",
+                   "\n\t\t 3. Return CUSTOMER Menu"},
+                  {},
+                  {{'1',
+                    [&] {
+                      ask_line("\n Enter CUSTOMER ID: ", c_no);
+                      search(
+                          namelist, [&](const Customer& r) { return text_equal(r.cust_no, c_no); },
+                          show, kNotFount);
+                    }},
+                   {'2',
+                    [&] {
+                      ask_line("\n\n Enter post code: ", po_code);
+                      search(
+                          namelist,
+                          [&](const Customer& r) { return text_equal(r.p_code, po_code); }, show,
+                          kNotFount);
+                    }},
+                   {'3', {}, true}});
 }
 
 void Cust::display_all_cust() { list_all(namelist, show_listed); }
@@ -89,20 +89,18 @@ void Cust::update_cust() {
   ask_value("\n Enter CUSTOMER ID: ", c_no);
   auto matches = [&](const Customer& r) { return text_equal(r.cust_no, c_no); };
   auto save = [this] { save_cust(); };
-  run_menu({"\n\n\t\t--------------------------", "\n\t\t     UPDATE CUSTOMER ",
-            "\n\t\t--------------------------", "\n\t\t 1. Address", "\n\t\t 2. Thelepone Number",
-            "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
-           {},
-           {{'1', change_every_holder<Customer>(
-                      namelist, matches, [&](Customer& r) { new_address.ask_into(r); }, save)},
-            {'2', change_every_holder<Customer>(
-                      namelist, matches,
-                      [&](Customer& r) {
-                        ask_new_value("\n Enter New TELEPHONE NUMBER: ", new_tel_no, r.tel_no);
-                      },
-                      save)},
-            {'3', {}, true},
-            {'4', {}, true}});
+  run_framed_menu(
+      "\n\t\t     UPDATE CUSTOMER ", {"\n\t\t 1. Address", "\n\t\t 2. Thelepone Number"}, {},
+      {{'1', change_every_holder<Customer>(
+                 namelist, matches, [&](Customer& r) { new_address.ask_into(r); }, save)},
+       {'2', change_every_holder<Customer>(
+                 namelist, matches,
+                 [&](Customer& r) {
+                   ask_new_value("\n Enter New TELEPHONE NUMBER: ", new_tel_no, r.tel_no);
+                 },
+                 save)},
+       {'3', {}, true},
+       {'4', {}, true}});
 }
 
 }  // namespace orvel

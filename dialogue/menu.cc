@@ -16,7 +16,7 @@ const Option* find_option(const std::vector<Option>& options, char key) {
 
 }  // namespace
 
-void run_menu(std::initializer_list<Literal> frame, const std::function<void()>& before,
+void run_menu(const std::vector<Literal>& frame, const std::function<void()>& before,
               const std::vector<Option>& options) {
   char choice = 0;
   for (;;) {
@@ -30,6 +30,15 @@ void run_menu(std::initializer_list<Literal> frame, const std::function<void()>&
     if (option->act) option->act();
     if (option->leaves) return;
   }
+}
+
+void run_framed_menu(Literal title, std::initializer_list<Literal> lines,
+                     const std::function<void()>& before, const std::vector<Option>& options) {
+  constexpr Literal kRule = "\n\t\t--------------------------";
+  std::vector<Literal> frame = {"\n\n\t\t--------------------------", title, kRule};
+  frame.insert(frame.end(), lines);
+  frame.insert(frame.end(), {kRule, "\n\n\t\t Enter Number:"});
+  run_menu(frame, before, options);
 }
 
 }  // namespace orvel

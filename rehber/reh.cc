@@ -57,26 +57,25 @@ void Reh::find_fri() {
   char fno[4] = {};
   char f_name[20] = {};
   auto show = [this](int slot) { display_fri(slot); };
-  run_menu({"\n\n\t\t--------------------------", "\n\t\t   FIND FRIEND RECORD ",
-            "\n\t\t--------------------------", "\n\t\t 1. Search by FRIEND ID",
-            "\n\t\t 2. Search by FRIEND NAME", "\n\t\t 3. Return FRIEND Menu",
-            "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
-           {},
-           {{'1',
-             [&] {
-               ask_value("\n Enter FRIEND ID: ", fno);
-               search(
-                   friendlist, [&](const Friend& r) { return text_equal(r.f_no, fno); }, show,
-                   kNotFount);
-             }},
-            {'2',
-             [&] {
-               ask_line("\n\n Enter friend Name: ", f_name);
-               search(
-                   friendlist, [&](const Friend& r) { return text_equal(r.fname, f_name); }, show,
-                   kNotFount);
-             }},
-            {'3', {}, true}});
+  run_framed_menu("\n\t\t   FIND FRIEND RECORD ",
+                  {"\n\t\t 1. Search by FRIEND ID", "\n\t\t 2. Search by FRIEND NAME",
+                   "\n\t\t 3. Return FRIEND Menu"},
+                  {},
+                  {{'1',
+                    [&] {
+                      ask_value("\n Enter FRIEND ID: ", fno);
+                      search(
+                          friendlist, [&](const Friend& r) { return text_equal(r.f_no, fno); },
+                          show, kNotFount);
+                    }},
+                   {'2',
+                    [&] {
+                      ask_line("\n\n Enter friend Name: ", f_name);
+                      search(
+                          friendlist, [&](const Friend& r) { return text_equal(r.fname, f_name); },
+                          show, kNotFount);
+                    }},
+                   {'3', {}, true}});
 }
 
 void Reh::display_all_fri() { list_all(friendlist, show_listed); }
@@ -93,11 +92,10 @@ void Reh::update_fri() {
     return change_every_holder<Friend>(friendlist, matches, std::move(change));
   };
   // Every pass saves first, so all changes are on disk when '6' leaves.
-  run_menu(
-      {"\n\n\t\t--------------------------", "\n\t\t     UPDATE FRIEND ",
-       "\n\t\t--------------------------", "\n\t\t 1. Address", "\n\t\t 2. Email  ",
-       "\n\t\t 3. Url", "\n\t\t 4. Thelepone Number", "\n\t\t 5. Mobile Number",
-       "\n\t\t 6. FRIENDS Menu", "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
+  run_framed_menu(
+      "\n\t\t     UPDATE FRIEND ",
+      {"\n\t\t 1. Address", "\n\t\t 2. Email  ", "\n\t\t 3. Url", "\n\t\t 4. Thelepone Number",
+       "\n\t\t 5. Mobile Number", "\n\t\t 6. FRIENDS Menu"},
       [this] { save_fri(); },
       {{'1', change_each([&](Friend& r) { new_address.ask_into(r); })},
        {'2',

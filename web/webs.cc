@@ -67,12 +67,9 @@ void Webs::find_web() {
   char w_no[5] = {};
   char e_mail[30] = {};
   auto show = [this](int slot) { display_web(slot); };
-  run_menu(
-      {"\n\n\t\t--------------------------", "\n\t\t    FIND WEB RECORD ",
-       "\n\t\t--------------------------", "\n\t\t 1. Search by WEB ID",
-       "\n\t\t 2. Search by E-MAIL", "\n\t\t 3. Return WEB Menu",
-       "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
-      {},
+  run_framed_menu(
+      "\n\t\t    FIND WEB RECORD ",
+      {"\n\t\t 1. Search by WEB ID", "\n\t\t 2. Search by E-MAIL", "\n\t\t 3. Return WEB Menu"}, {},
       {{'1',
         [&] {
           ask_value("\n Enter WEB NO: ", w_no);
@@ -100,11 +97,10 @@ void Webs::update_web() {
   auto change_each = [&](std::function<void(Web&)> change) {
     return change_every_holder<Web>(weblist, matches, std::move(change), [this] { save_web(); });
   };
-  run_menu(
-      {"\n\n\t\t--------------------------", "\n\t\t     UPDATE WEB ",
-       "\n\t\t--------------------------", "\n\t\t 1. E-Mail", "\n\t\t 2. Page Name",
-       "\n\t\t 3. URL Address", "\n\t\t 4. Add Cost", "\n\t\t 5. Takawey Cost", "\n\t\t 6. Paid",
-       "\n\t\t 7. Return Web Menu", "\n\t\t--------------------------", "\n\n\t\t Enter Number:"},
+  run_framed_menu(
+      "\n\t\t     UPDATE WEB ",
+      {"\n\t\t 1. E-Mail", "\n\t\t 2. Page Name", "\n\t\t 3. URL Address", "\n\t\t 4. Add Cost",
+       "\n\t\t 5. Takawey Cost", "\n\t\t 6. Paid", "\n\t\t 7. Return Web Menu"},
       {},
       {{'1',
         change_each([&](Web& r) { ask_new_value("\n Enter New E-MAIL: ", new_email, r.email); })},
