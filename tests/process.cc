@@ -54,18 +54,35 @@ void reap(pid_t pid, Clock::time_point deadline, RunResult& result) {
   record_status(result, status);
 }
 
-// The test process's own environment with the extra entries after it.
-std::vector<std::string> environment(const std::vector<std::string>& extra) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  env.insert(env.end(), extra.begin(), extra.end());
-  return env;
+[[noreturn]] void exec_orvel() {
+  char* argv[] = {const_cast<char*>(ORVEL_BIN), nullptr};
+  execve(ORVEL_BIN, argv, environ);
+  _exit(127);
 }
 
-[[noreturn]] void exec_orvel(char* const* envp) {
-  char* argv[] = {const_cast<char*>(ORVEL_BIN), nullptr};
-  execve(ORVEL_BIN, argv, envp);
-  _exit(127);
+// orvel in `dir` with pipes for its input and output and no controlling
+// terminal (clearing has nowhere to go); `in` and `out` get the test's ends.
+pid_t start_on_pipes(const std::string& dir, int& in, int& out,
+                     const std::function<void()>& before_exec) {
+  signal(SIGPIPE, SIG_IGN);  // a child that ends early must not take the test with it
+  int to[2], from[2];
+  check(pipe2(to, O_CLOEXEC) == 0 && pipe2(from, O_CLOEXEC) == 0, "pipe2");
+  pid_t pid = fork();
+  check(pid >= 0, "fork");
+  if (pid == 0) {
+    setsid();
+    dup2(to[0], STDIN_FILENO);
+    dup2(from[1], STDOUT_FILENO);
+    signal(SIGPIPE, SIG_DFL);
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    if (before_exec) before_exec();
+    exec_orvel();
+  }
+  close(to[0]);
+  close(from[1]);
+  in = to[1];
+  out = from[0];
+  return pid;
 }
 
 // Feeds the input and collects the output at once, so neither pipe can fill up
@@ -101,36 +118,17 @@ bool pump(int in, int out, std::string_view input, std::string& output,
 }  // namespace
 
 RunResult run_orvel(const std::string& dir, std::string_view input, const RunOptions& options) {
-  signal(SIGPIPE, SIG_IGN);  // a child that ends early must not take the test with it
-  int in[2], out[2];
-  check(pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0, "pipe2");
-  std::vector<std::string> env = environment(options.env);
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
   Clock::time_point deadline = Clock::now() + options.limit;
-  pid_t pid = fork();
-  check(pid >= 0, "fork");
-  if (pid == 0) {
-    setsid();  // no controlling terminal: clearing has nowhere to go
-    dup2(in[0], STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
-    signal(SIGPIPE, SIG_DFL);
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    if (options.before_exec) options.before_exec();
-    exec_orvel(envp.data());
-  }
-  close(in[0]);
-  close(out[1]);
-  fcntl(in[1], F_SETFL, O_NONBLOCK);
+  int in, out;
+  pid_t pid = start_on_pipes(dir, in, out, options.before_exec);
+  fcntl(in, F_SETFL, O_NONBLOCK);
   if (input.empty()) {
-    close(in[1]);
-    in[1] = -1;
+    close(in);
+    in = -1;
   }
   RunResult result;
-  if (!pump(in[1], out[0], input, result.output, deadline)) deadline = Clock::now();
-  close(out[0]);
+  if (!pump(in, out, input, result.output, deadline)) deadline = Clock::now();
+  close(out);
   reap(pid, deadline, result);
   return result;
 }
@@ -144,47 +142,35 @@ std::string transcript(const TempDir& dir, std::string_view input) {
   return r.output;
 }
 
-PtySession::PtySession(const std::string& dir) {
-  pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
-  check(pid_ >= 0, "forkpty");
-  if (pid_ == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    exec_orvel(environ);
-  }
-  fcntl(master_, F_SETFD, FD_CLOEXEC);
-  slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  check(slave_ >= 0, "open slave");
-}
-
-PtySession::~PtySession() {
+Session::~Session() {
   if (!reaped_) {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  close(slave_);
-  close(master_);
+  if (to_child_ >= 0 && to_child_ != from_child_) close(to_child_);
+  close(from_child_);
 }
 
-void PtySession::send(std::string_view bytes) {
+void Session::send(std::string_view bytes) {
   while (!bytes.empty()) {
-    ssize_t n = write(master_, bytes.data(), bytes.size());
+    ssize_t n = write(to_child_, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
-    check(n > 0, "write to pty");
+    check(n > 0, "write to the program");
     bytes.remove_prefix(static_cast<size_t>(n));
   }
 }
 
-bool PtySession::read_some(int timeout_ms) {
-  pollfd p{master_, POLLIN, 0};
+bool Session::read_some(int timeout_ms) {
+  pollfd p{from_child_, POLLIN, 0};
   if (poll(&p, 1, timeout_ms) <= 0) return false;
   char buf[65536];
-  ssize_t n = read(master_, buf, sizeof buf);
+  ssize_t n = read(from_child_, buf, sizeof buf);
   if (n <= 0) return false;
   out_.append(buf, static_cast<size_t>(n));
   return true;
 }
 
-bool PtySession::wait_for(std::string_view text, milliseconds limit) {
+bool Session::wait_for(std::string_view text, milliseconds limit) {
   Clock::time_point deadline = Clock::now() + limit;
   for (;;) {
     size_t at = out_.find(text, mark_);
@@ -197,26 +183,7 @@ bool PtySession::wait_for(std::string_view text, milliseconds limit) {
   }
 }
 
-// Keeps reading meanwhile: a child blocked on a full terminal never gets there.
-bool PtySession::wait_raw(bool raw, milliseconds limit) {
-  Clock::time_point deadline = Clock::now() + limit;
-  for (;;) {
-    bool now_raw = (mode().c_lflag & ICANON) == 0;
-    if (now_raw == raw) return true;
-    if (Clock::now() >= deadline) return false;
-    read_some(1);
-  }
-}
-
-termios PtySession::mode() const {
-  termios t{};
-  check(tcgetattr(slave_, &t) == 0, "tcgetattr");
-  return t;
-}
-
-void PtySession::signal(int sig) { kill(pid_, sig); }
-
-RunResult PtySession::wait_exit(milliseconds limit) {
+RunResult Session::reap_reading(milliseconds limit) {
   Clock::time_point deadline = Clock::now() + limit;
   RunResult result;
   int status = 0;
@@ -239,70 +206,48 @@ RunResult PtySession::wait_exit(milliseconds limit) {
   return result;
 }
 
-PipeSession::PipeSession(const std::string& dir) {
-  signal(SIGPIPE, SIG_IGN);
-  int in[2], out[2];
-  check(pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0, "pipe2");
-  pid_ = fork();
-  check(pid_ >= 0, "fork");
+PtySession::PtySession(const std::string& dir) {
+  int master = -1;
+  pid_ = forkpty(&master, nullptr, nullptr, nullptr);
+  check(pid_ >= 0, "forkpty");
   if (pid_ == 0) {
-    setsid();
-    dup2(in[0], STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
-    signal(SIGPIPE, SIG_DFL);
     if (chdir(dir.c_str()) != 0) _exit(127);
-    exec_orvel(environ);
+    exec_orvel();
   }
-  close(in[0]);
-  close(out[1]);
-  in_ = in[1];
-  out_fd_ = out[0];
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  to_child_ = from_child_ = master;
+  slave_ = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  check(slave_ >= 0, "open slave");
 }
 
-PipeSession::~PipeSession() {
-  if (!reaped_) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  if (in_ >= 0) close(in_);
-  close(out_fd_);
-}
+PtySession::~PtySession() { close(slave_); }
 
-void PipeSession::send(std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = write(in_, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    check(n > 0, "write to pipe");
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-}
-
-bool PipeSession::read_some(int timeout_ms) {
-  pollfd p{out_fd_, POLLIN, 0};
-  if (poll(&p, 1, timeout_ms) <= 0) return false;
-  char buf[65536];
-  ssize_t n = read(out_fd_, buf, sizeof buf);
-  if (n <= 0) return false;
-  out_.append(buf, static_cast<size_t>(n));
-  return true;
-}
-
-bool PipeSession::wait_for(std::string_view text, milliseconds limit) {
+// Keeps reading meanwhile: a child blocked on a full terminal never gets there.
+bool PtySession::wait_raw(bool raw, milliseconds limit) {
   Clock::time_point deadline = Clock::now() + limit;
   for (;;) {
-    size_t at = out_.find(text, mark_);
-    if (at != std::string::npos) {
-      mark_ = at + text.size();
-      return true;
-    }
+    bool now_raw = (mode().c_lflag & ICANON) == 0;
+    if (now_raw == raw) return true;
     if (Clock::now() >= deadline) return false;
-    read_some(ms_until(deadline));
+    read_some(1);
   }
+}
+
+termios PtySession::mode() const {
+  termios t{};
+  check(tcgetattr(slave_, &t) == 0, "tcgetattr");
+  return t;
+}
+
+void PtySession::signal(int sig) { kill(pid_, sig); }
+
+PipeSession::PipeSession(const std::string& dir) {
+  pid_ = start_on_pipes(dir, to_child_, from_child_, {});
 }
 
 RunResult PipeSession::finish(milliseconds limit) {
-  close(in_);
-  in_ = -1;
+  close(to_child_);
+  to_child_ = -1;
   Clock::time_point deadline = Clock::now() + limit;
   while (read_some(ms_until(deadline))) {
   }

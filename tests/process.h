@@ -30,7 +30,6 @@ struct RunOptions {
   // Runs in the child just before exec (after setsid, redirection and chdir):
   // the place for setrlimit and the like.
   std::function<void()> before_exec;
-  std::vector<std::string> env;  // extra NAME=value entries
 };
 
 // Runs orvel in `dir` with `input` as its whole standard input (closed after
@@ -40,67 +39,62 @@ RunResult run_orvel(const std::string& dir, std::string_view input, const RunOpt
 // run_orvel's transcript, checking that the program ended by itself with status 0.
 std::string transcript(const TempDir& dir, std::string_view input);
 
-// orvel on the slave side of a pseudo-terminal, the test holding the master.
-class PtySession {
+// A running orvel driven a step at a time: the test types and waits for the
+// text each step stops at, so two sessions can take turns.
+class Session {
  public:
-  explicit PtySession(const std::string& dir);
-  ~PtySession();  // kills the child if it still runs
-  PtySession(const PtySession&) = delete;
-  PtySession& operator=(const PtySession&) = delete;
+  ~Session();  // kills the child if it still runs
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
-  // Types bytes at the terminal's keyboard.
+  // Types bytes at the program's input.
   void send(std::string_view bytes);
   // Reads until `text` appears after the end of the previous match; the next
   // wait then looks only past this one. False when it did not come in time.
   bool wait_for(std::string_view text, milliseconds limit = milliseconds{10000});
-  // Waits until the terminal is (raw) or is not (!raw) in non-canonical mode.
-  bool wait_raw(bool raw, milliseconds limit = milliseconds{10000});
-  // Everything the child wrote so far (as the terminal delivered it).
+  // Everything the child wrote so far.
   const std::string& output() const { return out_; }
   // The output after the end of the last match.
   std::string_view unmatched() const { return std::string_view(out_).substr(mark_); }
-  termios mode() const;  // the slave's current settings
-  void signal(int sig);
-  pid_t pid() const { return pid_; }
-  // Waits for the child to end, reading what it still writes.
-  RunResult wait_exit(milliseconds limit = milliseconds{10000});
 
- private:
+ protected:
+  Session() = default;
   bool read_some(int timeout_ms);
+  // Waits for the child to end until the deadline, reading what it still writes.
+  RunResult reap_reading(milliseconds limit);
 
   pid_t pid_ = -1;
-  int master_ = -1;
-  int slave_ = -1;  // kept open so the settings and the output outlive the child
+  int to_child_ = -1;
+  int from_child_ = -1;
   std::string out_;
   size_t mark_ = 0;
   bool reaped_ = false;
 };
 
-// orvel on pipes, driven a step at a time: the test sends what is typed and
-// waits for the prompt each step stops at, so two sessions can take turns.
-class PipeSession {
+// orvel on the slave side of a pseudo-terminal, the test holding the master.
+class PtySession : public Session {
  public:
-  explicit PipeSession(const std::string& dir);
-  ~PipeSession();  // kills the child if it still runs
-  PipeSession(const PipeSession&) = delete;
-  PipeSession& operator=(const PipeSession&) = delete;
+  explicit PtySession(const std::string& dir);
+  ~PtySession();
 
-  void send(std::string_view bytes);
-  // As PtySession::wait_for: past the previous match only.
-  bool wait_for(std::string_view text, milliseconds limit = milliseconds{10000});
-  const std::string& output() const { return out_; }
-  // Ends the input and waits for the child to end.
-  RunResult finish(milliseconds limit = milliseconds{10000});
+  // Waits until the terminal is (raw) or is not (!raw) in non-canonical mode.
+  bool wait_raw(bool raw, milliseconds limit = milliseconds{10000});
+  termios mode() const;  // the slave's current settings
+  void signal(int sig);
+  // Waits for the child to end, reading what it still writes.
+  RunResult wait_exit(milliseconds limit = milliseconds{10000}) { return reap_reading(limit); }
 
  private:
-  bool read_some(int timeout_ms);
+  int slave_ = -1;  // kept open so the settings and the output outlive the child
+};
 
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_fd_ = -1;
-  std::string out_;
-  size_t mark_ = 0;
-  bool reaped_ = false;
+// orvel on pipes, with no controlling terminal.
+class PipeSession : public Session {
+ public:
+  explicit PipeSession(const std::string& dir);
+
+  // Ends the input and waits for the child to end.
+  RunResult finish(milliseconds limit = milliseconds{10000});
 };
 
 // True when two terminal settings agree in everything a program may change.
