@@ -142,7 +142,9 @@ std::optional<int> Terminal::read_key() {
   return code;
 }
 
-dosdate_t Terminal::today() {
+dosdate_t Terminal::today() { return local_date(); }
+
+dosdate_t local_date() {
   time_t now = time(nullptr);
   tm local{};
   localtime_r(&now, &local);

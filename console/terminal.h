@@ -40,4 +40,7 @@ class Terminal : public Device {
   TypedLines typed_lines_;  // what a line read takes before the keyboard's next line
 };
 
+// Today in the machine's time zone, as the terminal gives it.
+dosdate_t local_date();
+
 }  // namespace orvel

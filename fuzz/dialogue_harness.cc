@@ -201,16 +201,7 @@ std::string run_dialogue(const uint8_t* data, size_t size) {
   }
   device.input = in.rest();
 
-  Console console(device);
-  set_console(&console);
-  std::optional<int> status;
-  try {
-    PCco pcco;
-    pcco.main_menu();
-  } catch (const ExitRequest& exit) {
-    status = exit.status;
-  }
-  set_console(nullptr);
+  std::optional<int> status = testkit::run_main_menu(device);
   if (!status) return "the main menu returned";
   if (*status != 0) return "exit status " + std::to_string(*status);
   return check_files(before);

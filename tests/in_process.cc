@@ -1,13 +1,11 @@
 // Runs the program in-process: fresh tables, a console in memory, a folder of its own.
 #include "tests/in_process.h"
 
-#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 
-#include "app/pcco.h"
 #include "records/records.h"
 
 namespace orvel::testkit {
@@ -41,28 +39,10 @@ size_t PipeDevice::read(char* buf, size_t size) {
   return MemoryDevice::read(buf, size);
 }
 
-dosdate_t PipeDevice::today() {
-  time_t now = time(nullptr);
-  tm t{};
-  localtime_r(&now, &t);
-  return {static_cast<uint8_t>(t.tm_mday), static_cast<uint8_t>(t.tm_mon + 1),
-          static_cast<uint32_t>(t.tm_year + 1900), static_cast<uint8_t>(t.tm_wday)};
-}
-
 std::optional<int> run_program(const TempDir& dir, PipeDevice& device) {
   WorkIn work(dir.path());
   zero_tables();
-  Console console(device);
-  set_console(&console);
-  std::optional<int> status;
-  try {
-    PCco pcco;
-    pcco.main_menu();
-  } catch (const ExitRequest& exit) {
-    status = exit.status;
-  }
-  set_console(nullptr);
-  return status;
+  return run_main_menu(device);
 }
 
 std::string in_process(const TempDir& dir, std::string_view input) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "console/memory_device.h"
+#include "console/terminal.h"
 #include "tests/kit.h"
 
 namespace orvel::testkit {
@@ -22,7 +23,7 @@ class PipeDevice : public MemoryDevice {
 
   size_t read(char* buf, size_t size) override;
   void clear_screen() override {}
-  dosdate_t today() override;
+  dosdate_t today() override { return local_date(); }
 
  private:
   size_t count_ = 0;

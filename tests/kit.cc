@@ -10,6 +10,9 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "app/pcco.h"
+#include "console/memory_device.h"
+
 namespace orvel::testkit {
 
 namespace {
@@ -74,6 +77,19 @@ void TempDir::write(std::string_view name, std::string_view bytes) const {
   if (!ok || rename(temp.c_str(), file(name).c_str()) != 0) {
     throw std::runtime_error("cannot put " + std::string(name) + " in place");
   }
+}
+
+std::optional<int> run_main_menu(Device& device) {
+  Console console(device);
+  set_console(&console);
+  std::optional<int> status;
+  try {
+    PCco().main_menu();
+  } catch (const ExitRequest& exit) {
+    status = exit.status;
+  }
+  set_console(nullptr);
+  return status;
 }
 
 }  // namespace orvel::testkit

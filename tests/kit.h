@@ -7,12 +7,17 @@
 #include <string_view>
 #include <vector>
 
+#include "console/device.h"
 #include "records/records.h"
 
 namespace orvel::testkit {
 
 // The whole content of a file, or nothing when it cannot be opened and read.
 std::optional<std::string> read_file(const std::string& path);
+
+// Runs the program's main menu over `device` as the process's console until the
+// program exits: its exit status, or nothing when the menu returned.
+std::optional<int> run_main_menu(Device& device);
 
 // A fresh empty directory under `base` ($TMPDIR or /tmp by default), removed
 // with its contents.
