@@ -1,4 +1,6 @@
 // The menu controller: the main menu, its quit confirmation and the three sub-menus.
+// Every text is the system's own, byte for byte, as users have always seen it:
+// "rely" and "Frient" included, trailing blanks too.
 #include "app/pcco.h"
 
 #include "app/sub_menu.h"

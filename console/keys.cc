@@ -113,8 +113,10 @@ int read_escape(const NextByte& next) {
   if (c < 0) return kEsc;
   if (c == '[') return read_csi(next);
   if (c == 'O') return kTwoStep + scan_code_for_final(next(kSequenceWait));
-  if (is_alnum(c)) return kTwoStep + 0x10;  // Alt with a letter or digit
-  skip_utf8_tail(c, next);                  // Alt with any other character: its bytes go with it
+  // Alt with a letter or digit. Every caller discards the key, so one scan code
+  // stands for them all: 0x10, the PC's code for Alt-Q.
+  if (is_alnum(c)) return kTwoStep + 0x10;
+  skip_utf8_tail(c, next);  // Alt with any other character: its bytes go with it
   return kEsc;
 }
 

@@ -18,9 +18,8 @@ class MemoryDevice : public Device {
  public:
   std::string input;
   std::string output;
-  std::deque<int> keys;                      // the key codes a pause gets, in order
-  bool keyboard = false;                     // false: a pause returns at once, as on a pipe
-  std::string clear_mark = "\x1b[H\x1b[2J";  // what a clear screen adds to the output
+  std::deque<int> keys;   // the key codes a pause gets, in order
+  bool keyboard = false;  // false: a pause returns at once, as on a pipe
   dosdate_t date{6, 12, 2026, 0};
   size_t pauses = 0;  // pauses that asked for a key
   // True: a read gives at most one line, as a terminal does, and a byte 4 is its
@@ -50,7 +49,8 @@ class MemoryDevice : public Device {
   bool writes_terminal() const override { return terminal_output; }
   void write(std::string_view bytes) override { output += bytes; }
   void flush() override { flushed_ = output.size(); }
-  void clear_screen() override { output += clear_mark; }
+  // A clear screen shows in the transcript as the terminal's clear sequence.
+  void clear_screen() override { output += "\x1b[H\x1b[2J"; }
   std::optional<int> read_key() override {
     ++pauses;
     note_wait();

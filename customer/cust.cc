@@ -1,4 +1,6 @@
 // Customers: add, find by identity number or post code, list, update.
+// Every text is the system's own, byte for byte, as users have always seen it:
+// "IDENTIDY", "TELEPHON", "Thelepone" and "Bith" included, trailing blanks too.
 #include "customer/cust.h"
 
 #include "console/console.h"

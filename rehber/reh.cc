@@ -1,4 +1,6 @@
 // The Rehber address book: add, find by number or first name, list, update friends.
+// Every text is the system's own, byte for byte, as users have always seen it:
+// "IDENTIDY", "TELEPHON", "Thelepone" and "Bith" included, trailing blanks too.
 #include "rehber/reh.h"
 
 #include "console/console.h"

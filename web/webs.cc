@@ -1,4 +1,6 @@
 // Web pages: add, find by web number or e-mail, list, update (the cost included).
+// Every text is the system's own, byte for byte, as users have always seen it:
+// "Takawey", "Descrp." beside "Descrip." and "Found" beside "Fount" included.
 #include "web/webs.h"
 
 #include "console/console.h"
