@@ -32,7 +32,8 @@ fuzz() {
 }
 
 echo "building with AddressSanitizer and UBSan (log: $logs/asan-build.log)"
-if cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON >"$logs/asan-build.log" 2>&1 &&
+if cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON \
+  -DCMAKE_REQUIRE_FIND_PACKAGE_GTest=ON >"$logs/asan-build.log" 2>&1 &&
   cmake --build build-asan -j"$jobs" >>"$logs/asan-build.log" 2>&1; then
   echo "running the tests (log: $logs/tests.log; built in $(elapsed))"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
