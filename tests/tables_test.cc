@@ -1,6 +1,4 @@
-// The three tables against their data files, and the add-slot rule they share.
-#include "records/table.h"
-
+// The three kinds' tables against their data files, through each kind's own save, load and add.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -18,6 +16,7 @@
 #include "console/memory_device.h"
 #include "customer/cust.h"
 #include "dialogue/table_dialogue.h"
+#include "records/table.h"
 #include "records/table_file.h"
 #include "rehber/reh.h"
 #include "tests/in_process.h"
