@@ -36,8 +36,11 @@ void record_status(RunResult& result, int status) {
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
 }
 
-// Waits for the child until the deadline, then kills it.
-void reap(pid_t pid, Clock::time_point deadline, RunResult& result) {
+// Waits for the child until the deadline, then kills it; `meanwhile` runs
+// between two looks (the default sleeps a millisecond).
+void reap(
+    pid_t pid, Clock::time_point deadline, RunResult& result,
+    const std::function<void()>& meanwhile = [] { usleep(1000); }) {
   int status = 0;
   for (;;) {
     pid_t done = waitpid(pid, &status, WNOHANG);
@@ -49,7 +52,7 @@ void reap(pid_t pid, Clock::time_point deadline, RunResult& result) {
       result.timed_out = true;
       break;
     }
-    usleep(1000);
+    meanwhile();
   }
   record_status(result, status);
 }
@@ -184,24 +187,11 @@ bool Session::wait_for(std::string_view text, milliseconds limit) {
 }
 
 RunResult Session::reap_reading(milliseconds limit) {
-  Clock::time_point deadline = Clock::now() + limit;
   RunResult result;
-  int status = 0;
-  for (;;) {
-    pid_t done = waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) break;
-    if (Clock::now() >= deadline) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
-      result.timed_out = true;
-      break;
-    }
-    read_some(5);
-  }
+  reap(pid_, Clock::now() + limit, result, [this] { read_some(5); });
   reaped_ = true;
   while (read_some(0)) {
   }
-  record_status(result, status);
   result.output = out_;
   return result;
 }
