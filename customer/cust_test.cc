@@ -142,6 +142,25 @@ TEST(CustomerFind, Searches) {
   }
 }
 
+// The search key holds four characters, one more than cust_no: a number typed
+// one character too long finds nothing, however its first three read.
+TEST(CustomerFind, AKeyLongerThanAnyNumberFindsNothing) {
+  CustomerText numbered = kBrown;
+  numbered.cust_no = "123";
+  Image<Customer> image;
+  image[30] = numbered.record();
+  for (const auto& [typed, shown] :
+       {std::pair<std::string, std::string>{"123", dialogue({numbered.shown(), "\n"})},
+        {"1234", std::string(kNotFount)}}) {
+    SCOPED_TRACE(typed);
+    TempDir dir;
+    dir.write("customer.dat", image.bytes());
+    EXPECT_EQ(
+        in_process(dir, "1\n2\n1\n" + typed + "\n3\n" + kLeave),
+        in_customers({kFindCustomerMenu, dialogue({kAskCustomerId, shown}), kFindCustomerMenu}));
+  }
+}
+
 TEST(CustomerUpdate, EveryHolderOfTheKeyInTurn) {
   struct Case {
     const char* name;
