@@ -102,20 +102,24 @@ std::optional<Locked> lock_place(const std::string& path, int how) {
   return std::nullopt;
 }
 
-std::optional<std::string> read_file(const Place& at, size_t limit) {
+// Read straight into `into`, whose room is kept from one read to the next: a
+// table's image is read at every display of its menu. False: no regular file.
+bool read_file(const Place& at, size_t limit, std::string& into) {
   Fd fd = open_file(at, O_RDONLY);
   struct stat st;
-  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  std::string bytes;
-  char buf[65536];
-  while (bytes.size() < limit) {
-    ssize_t n = read(fd.get(), buf, std::min(sizeof buf, limit - bytes.size()));
+  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  into.resize(std::min(limit, static_cast<size_t>(st.st_size)));
+  size_t got = 0;
+  while (got < limit) {
+    if (got == into.size()) into.resize(std::min(limit, into.size() + 4096));  // it grew
+    ssize_t n = read(fd.get(), into.data() + got, into.size() - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
+    if (n < 0) return false;
     if (n == 0) break;
-    bytes.append(buf, static_cast<size_t>(n));
+    got += static_cast<size_t>(n);
   }
-  return bytes;
+  into.resize(got);
+  return true;
 }
 
 bool write_all(int fd, std::span<const std::byte> bytes, off_t at) {
@@ -244,7 +248,7 @@ bool replace(const Locked& l, const struct stat* old, std::span<const std::byte>
 }  // namespace
 
 bool DataFile::save(std::span<const std::byte> image) const {
-  return save([image](const std::optional<std::string>&) {
+  return save([image](std::optional<std::string_view>) {
     return SavePlan{SavePlan::kWrite, image};
   });
 }
@@ -258,8 +262,8 @@ bool DataFile::save(const DecideSave& decide) const {
   if (exists &&
       (!S_ISREG(st.st_mode) || faccessat(l->at.folder.get(), l->at.name.c_str(), W_OK, 0) != 0))
     return false;
-  std::optional<std::string> now;
-  if (exists) now = read_file(l->at, read_limit());
+  std::optional<std::string_view> now;
+  if (exists && read_file(l->at, read_limit(), buffer_)) now = buffer_;
   SavePlan plan = decide(now);
   if (plan.action != SavePlan::kWrite) return plan.action == SavePlan::kKeep;
   if (!l->lock) return create_in_place(l->at, plan.image);
@@ -267,15 +271,13 @@ bool DataFile::save(const DecideSave& decide) const {
   return replace(*l, exists ? &st : nullptr, plan.image);
 }
 
-std::optional<std::string> DataFile::read() const {
+bool DataFile::read(std::string& into) const {
   std::optional<Locked> l = lock_place(name_, LOCK_SH);
-  if (!l) return std::nullopt;
-  return read_file(l->at, read_limit());
+  return l && read_file(l->at, read_limit(), into);
 }
 
 void DataFile::load(std::span<std::byte> image) const {
-  std::optional<std::string> bytes = read();
-  if (bytes) memcpy(image.data(), bytes->data(), std::min(bytes->size(), image.size()));
+  if (read(buffer_)) memcpy(image.data(), buffer_.data(), std::min(buffer_.size(), image.size()));
 }
 
 }  // namespace orvel

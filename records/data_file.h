@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace orvel {
 
@@ -15,8 +16,8 @@ struct SavePlan {
   std::span<const std::byte> image;  // what kWrite writes; must outlive the save call
 };
 // now: the file's bytes as read() gives them now, or nullopt when there is no
-// file (or it cannot be read).
-using DecideSave = std::function<SavePlan(const std::optional<std::string>& now)>;
+// file (or it cannot be read); valid for the call only.
+using DecideSave = std::function<SavePlan(std::optional<std::string_view> now)>;
 
 class DataFile {
  public:
@@ -35,16 +36,17 @@ class DataFile {
   // Reads the file's bytes over the start of the image; a missing, unreadable
   // or odd file changes nothing, a short one only the part it covers.
   void load(std::span<std::byte> image) const;
-  // The file's bytes as a load reads them, under the lock a save takes: at most
-  // one byte more than the image, so a longer file is never taken for it;
-  // nullopt for a missing, unreadable or odd file.
-  std::optional<std::string> read() const;
+  // The file's bytes into `into`, as a load reads them, under the lock a save
+  // takes: at most one byte more than the image, so a longer file is never taken
+  // for it. False for a missing, unreadable or odd file.
+  bool read(std::string& into) const;
 
  private:
   size_t read_limit() const { return image_size_ + 1; }
 
   std::string name_;
   size_t image_size_;
+  mutable std::string buffer_;  // the file's bytes, read here at every save and load
 };
 
 }  // namespace orvel

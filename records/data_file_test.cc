@@ -477,19 +477,19 @@ TEST_F(DataFileTest, SecondProcessSaveWaitsForTheFirst) {
   ASSERT_EQ(pipe(release), 0);
   ASSERT_EQ(pipe(decided), 0);
   const std::string first = pattern(4), second = pattern(5);
-  auto child = [](const std::function<SavePlan(const std::optional<std::string>&)>& decide) {
+  auto child = [](const DecideSave& decide) {
     pid_t pid = fork();
     if (pid == 0) _exit(kFile.save(decide) ? 0 : 1);
     return pid;
   };
-  pid_t one = child([&](const std::optional<std::string>&) {
+  pid_t one = child([&](std::optional<std::string_view>) {
     char c;
     if (write(entered[1], "e", 1) != 1 || read(release[0], &c, 1) != 1) _exit(2);
     return SavePlan{SavePlan::kWrite, bytes_of(first)};
   });
   char c;
   ASSERT_EQ(read(entered[0], &c, 1), 1);
-  pid_t two = child([&](const std::optional<std::string>& now) {
+  pid_t two = child([&](std::optional<std::string_view> now) {
     if (write(decided[1], now == first ? "d" : "x", 1) != 1) _exit(2);
     return SavePlan{SavePlan::kWrite, bytes_of(second)};
   });

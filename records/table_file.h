@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "records/data_file.h"
@@ -25,9 +26,9 @@ class TableFile {
   // nothing, a short one only what it covers) and takes both as the new base:
   // the table and the base come from one read.
   void load(std::span<Rec, kSlots> table) {
-    std::optional<std::string> now = file_.read();
-    if (now) lay_over(*now, table);
-    remember(std::move(now), table);
+    base_exists_ = file_.read(base_bytes_);
+    if (base_exists_) lay_over(base_bytes_, table);
+    std::copy(table.begin(), table.end(), base_.begin());
   }
 
   // Writes nothing when the file already holds the table; writes the table when
@@ -35,25 +36,28 @@ class TableFile {
   // and writes that. Afterwards the table holds what the file holds and is the
   // new base. False: the file, the table and the base are as they were.
   bool save(std::span<Rec, kSlots> table) {
-    std::vector<Rec> merged(kSlots);
     bool is_merged = false;
     const std::span<const std::byte> mine = std::as_bytes(table);
-    auto decide = [&](const std::optional<std::string>& now) -> SavePlan {
+    auto decide = [&](std::optional<std::string_view> now) -> SavePlan {
       is_merged = false;
       if (now && holds(*now, mine)) return {SavePlan::kKeep, mine};
-      if (now == base_bytes_) return {SavePlan::kWrite, mine};
+      if (now.has_value() == base_exists_ && (!now || *now == base_bytes_))
+        return {SavePlan::kWrite, mine};
       std::vector<Rec> theirs = base_;
       if (now) lay_over(*now, slots(theirs));
-      if (!merge<Rec>(slots(base_), table, slots(theirs), slots(merged)))
+      merged_.resize(kSlots);
+      if (!merge<Rec>(slots(base_), table, slots(theirs), slots(merged_)))
         return {SavePlan::kFail, {}};
       is_merged = true;
-      std::span<const std::byte> image = std::as_bytes(std::span(merged));
+      std::span<const std::byte> image = std::as_bytes(std::span(merged_));
       // Another session may have saved just this already.
       return {now && holds(*now, image) ? SavePlan::kKeep : SavePlan::kWrite, image};
     };
     if (!file_.save(decide)) return false;
-    if (is_merged) std::copy(merged.begin(), merged.end(), table.begin());
-    remember(std::string(reinterpret_cast<const char*>(table.data()), table.size_bytes()), table);
+    if (is_merged) std::copy(merged_.begin(), merged_.end(), table.begin());
+    base_bytes_.assign(reinterpret_cast<const char*>(table.data()), table.size_bytes());
+    base_exists_ = true;
+    std::copy(table.begin(), table.end(), base_.begin());
     return true;
   }
 
@@ -61,22 +65,20 @@ class TableFile {
   static std::span<Rec, kSlots> slots(std::vector<Rec>& v) {
     return std::span<Rec, kSlots>(v.data(), kSlots);
   }
-  static bool holds(const std::string& file, std::span<const std::byte> image) {
+  static bool holds(std::string_view file, std::span<const std::byte> image) {
     return file.size() == image.size() && memcmp(file.data(), image.data(), image.size()) == 0;
   }
-  static void lay_over(const std::string& bytes, std::span<Rec, kSlots> table) {
+  static void lay_over(std::string_view bytes, std::span<Rec, kSlots> table) {
     memcpy(table.data(), bytes.data(), std::min(bytes.size(), table.size_bytes()));
-  }
-  void remember(std::optional<std::string> bytes, std::span<const Rec, kSlots> table) {
-    base_bytes_ = std::move(bytes);
-    std::copy(table.begin(), table.end(), base_.begin());
   }
 
   DataFile file_;
-  // What the file held at the last load or save (nullopt: no file), and the
-  // table right after it. Before any, no file and a zero table.
-  std::optional<std::string> base_bytes_;
+  // What the file held at the last load or save (base_exists_ false: no file),
+  // and the table right after it. Before any, no file and a zero table.
+  std::string base_bytes_;
+  bool base_exists_ = false;
   std::vector<Rec> base_;
+  std::vector<Rec> merged_;  // where a merge builds the image it writes
 };
 
 }  // namespace orvel
