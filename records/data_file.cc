@@ -102,6 +102,13 @@ std::optional<Locked> lock_place(const std::string& path, int how) {
   return std::nullopt;
 }
 
+// The bytes of the data file read last, kept for the next read: one buffer for
+// every data file, as the program reads one file at a time.
+std::string& file_bytes() {
+  static std::string bytes;
+  return bytes;
+}
+
 // Read straight into `into`, whose room is kept from one read to the next: a
 // table's image is read at every display of its menu. False: no regular file.
 bool read_file(const Place& at, size_t limit, std::string& into) {
@@ -263,7 +270,7 @@ bool DataFile::save(const DecideSave& decide) const {
       (!S_ISREG(st.st_mode) || faccessat(l->at.folder.get(), l->at.name.c_str(), W_OK, 0) != 0))
     return false;
   std::optional<std::string_view> now;
-  if (exists && read_file(l->at, read_limit(), buffer_)) now = buffer_;
+  if (exists && read_file(l->at, read_limit(), file_bytes())) now = file_bytes();
   SavePlan plan = decide(now);
   if (plan.action != SavePlan::kWrite) return plan.action == SavePlan::kKeep;
   if (!l->lock) return create_in_place(l->at, plan.image);
@@ -271,13 +278,15 @@ bool DataFile::save(const DecideSave& decide) const {
   return replace(*l, exists ? &st : nullptr, plan.image);
 }
 
-bool DataFile::read(std::string& into) const {
+std::optional<std::string_view> DataFile::read() const {
   std::optional<Locked> l = lock_place(name_, LOCK_SH);
-  return l && read_file(l->at, read_limit(), into);
+  if (!l || !read_file(l->at, read_limit(), file_bytes())) return std::nullopt;
+  return file_bytes();
 }
 
 void DataFile::load(std::span<std::byte> image) const {
-  if (read(buffer_)) memcpy(image.data(), buffer_.data(), std::min(buffer_.size(), image.size()));
+  std::optional<std::string_view> bytes = read();
+  if (bytes) memcpy(image.data(), bytes->data(), std::min(bytes->size(), image.size()));
 }
 
 }  // namespace orvel

@@ -36,17 +36,17 @@ class DataFile {
   // Reads the file's bytes over the start of the image; a missing, unreadable
   // or odd file changes nothing, a short one only the part it covers.
   void load(std::span<std::byte> image) const;
-  // The file's bytes into `into`, as a load reads them, under the lock a save
-  // takes: at most one byte more than the image, so a longer file is never taken
-  // for it. False for a missing, unreadable or odd file.
-  bool read(std::string& into) const;
+  // The file's bytes as a load reads them, under the lock a save takes: at most
+  // one byte more than the image, so a longer file is never taken for it;
+  // nullopt for a missing, unreadable or odd file. Valid until the next read
+  // or save.
+  std::optional<std::string_view> read() const;
 
  private:
   size_t read_limit() const { return image_size_ + 1; }
 
   std::string name_;
   size_t image_size_;
-  mutable std::string buffer_;  // the file's bytes, read here at every save and load
 };
 
 }  // namespace orvel

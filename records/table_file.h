@@ -26,9 +26,10 @@ class TableFile {
   // nothing, a short one only what it covers) and takes both as the new base:
   // the table and the base come from one read.
   void load(std::span<Rec, kSlots> table) {
-    base_exists_ = file_.read(base_bytes_);
-    if (base_exists_) lay_over(base_bytes_, table);
+    std::optional<std::string_view> now = file_.read();
+    if (now) lay_over(*now, table);
     std::copy(table.begin(), table.end(), base_.begin());
+    remember(now);
   }
 
   // Writes nothing when the file already holds the table; writes the table when
@@ -41,8 +42,7 @@ class TableFile {
     auto decide = [&](std::optional<std::string_view> now) -> SavePlan {
       is_merged = false;
       if (now && holds(*now, mine)) return {SavePlan::kKeep, mine};
-      if (now.has_value() == base_exists_ && (!now || *now == base_bytes_))
-        return {SavePlan::kWrite, mine};
+      if (is_base(now)) return {SavePlan::kWrite, mine};
       std::vector<Rec> theirs = base_;
       if (now) lay_over(*now, slots(theirs));
       merged_.resize(kSlots);
@@ -55,9 +55,8 @@ class TableFile {
     };
     if (!file_.save(decide)) return false;
     if (is_merged) std::copy(merged_.begin(), merged_.end(), table.begin());
-    base_bytes_.assign(reinterpret_cast<const char*>(table.data()), table.size_bytes());
-    base_exists_ = true;
     std::copy(table.begin(), table.end(), base_.begin());
+    remember(std::string_view(reinterpret_cast<const char*>(table.data()), table.size_bytes()));
     return true;
   }
 
@@ -72,12 +71,31 @@ class TableFile {
     memcpy(table.data(), bytes.data(), std::min(bytes.size(), table.size_bytes()));
   }
 
+  // The file as the base saw it. A whole image is the base table itself, byte
+  // for byte, so only a file of another size keeps its bytes apart.
+  void remember(std::optional<std::string_view> file) {
+    base_exists_ = file.has_value();
+    base_whole_ = file && file->size() == sizeof(Rec) * kSlots;
+    if (file && !base_whole_) {
+      base_odd_bytes_.assign(*file);
+    } else {
+      base_odd_bytes_.clear();
+    }
+  }
+  // True when the file holds now what it held at the last load or save.
+  bool is_base(std::optional<std::string_view> now) const {
+    if (now.has_value() != base_exists_) return false;
+    if (!now) return true;
+    return base_whole_ ? holds(*now, std::as_bytes(std::span(base_))) : *now == base_odd_bytes_;
+  }
+
   DataFile file_;
-  // What the file held at the last load or save (base_exists_ false: no file),
-  // and the table right after it. Before any, no file and a zero table.
-  std::string base_bytes_;
-  bool base_exists_ = false;
+  // The table right after the last load or save (before any: a zero table),
+  // and what the file then held: nothing, a whole image, or other bytes.
   std::vector<Rec> base_;
+  bool base_exists_ = false;
+  bool base_whole_ = false;
+  std::string base_odd_bytes_;
   std::vector<Rec> merged_;  // where a merge builds the image it writes
 };
 
