@@ -139,7 +139,9 @@ std::string without_key_sequences(std::string_view bytes) {
     return static_cast<int>(static_cast<unsigned char>(bytes[pos++]));
   };
   while (pos < bytes.size()) {
-    if (bytes[pos] == '\n') {
+    // Only ESC starts a sequence; any other byte is text as typed, even one
+    // that would lead a UTF-8 character (a Latin-1 letter, say).
+    if (bytes[pos] != '\x1b') {
       out += bytes[pos++];
       continue;
     }

@@ -112,6 +112,7 @@ TEST(KeySequences, TakenOutOfATypedLine) {
       {"a\x1b", "a\x1b"},                      // a lone ESC stays
       {"a\x1b\n", "a\x1b\n"},                  // and the newline after it
       {"a\x1b\xc3\xa9\n", "a\x1b\xc3\xa9\n"},  // ESC with a character that makes no key
+      {"\xe9\x1b[D\n", "\xe9\n"},              // a Latin-1 letter, then Left
       {"\x1b[A", ""},
   };
   for (const auto& [typed, kept] : cases) EXPECT_EQ(without_key_sequences(typed), kept) << typed;

@@ -196,12 +196,13 @@ RunResult Session::reap_reading(milliseconds limit) {
   return result;
 }
 
-PtySession::PtySession(const std::string& dir) {
+PtySession::PtySession(const std::string& dir, const std::function<void()>& before_exec) {
   int master = -1;
   pid_ = forkpty(&master, nullptr, nullptr, nullptr);
   check(pid_ >= 0, "forkpty");
   if (pid_ == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
+    if (before_exec) before_exec();
     exec_orvel();
   }
   fcntl(master, F_SETFD, FD_CLOEXEC);

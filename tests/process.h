@@ -74,7 +74,8 @@ class Session {
 // orvel on the slave side of a pseudo-terminal, the test holding the master.
 class PtySession : public Session {
  public:
-  explicit PtySession(const std::string& dir);
+  // before_exec runs in the child just before exec, as RunOptions' does.
+  explicit PtySession(const std::string& dir, const std::function<void()>& before_exec = {});
   ~PtySession();
 
   // Waits until the terminal is (raw) or is not (!raw) in non-canonical mode.

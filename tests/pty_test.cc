@@ -189,6 +189,19 @@ TEST_P(TerminalSignal, InAPauseRestoresTheModeAndStillKills) {
   EXPECT_TRUE(same_mode(before_, pty_->mode()));
 }
 
+// A signal the parent ignored stays ignored: the pause goes on waiting for its key.
+TEST_F(Terminal, AnIgnoredSignalAtAPauseChangesNothing) {
+  pty_ = std::make_unique<PtySession>(dir_.path(), [] { signal(SIGUSR1, SIG_IGN); });
+  ASSERT_TRUE(pty_->wait_for(clear() + on_tty(kMainMenu)));
+  before_ = pty_->mode();
+  ASSERT_NO_FATAL_FAILURE(enter_search_and_pause());
+  pty_->signal(SIGUSR1);
+  EXPECT_FALSE(pty_->wait_raw(false, kQuiet)) << "the pause ended";
+  pty_->send("k");
+  ASSERT_TRUE(pty_->wait_raw(false));
+  ASSERT_NO_FATAL_FAILURE(quit_from_search());
+}
+
 INSTANTIATE_TEST_SUITE_P(Fatal, TerminalSignal,
                          ::testing::Values(SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM),
                          [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
