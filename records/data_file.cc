@@ -47,9 +47,17 @@ Fd open_file(const Place& at, int flags) {
   return Fd(openat(at.folder.get(), at.name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
 }
 
+// Other sessions hold the lock for a few milliseconds. Anyone who may read the
+// folder can take it too and keep it: then, after a while, this save fails (and
+// a load leaves the table) instead of the program hanging for good.
+constexpr int kLockWaitMs = 5000;
+constexpr int kLockPollMs = 10;
+
 bool take(int fd, int how) {
-  while (flock(fd, how) != 0) {
-    if (errno != EINTR) return false;
+  for (int waited = 0; flock(fd, how | LOCK_NB) != 0; waited += kLockPollMs) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (waited >= kLockWaitMs) return false;
+    usleep(kLockPollMs * 1000);
   }
   return true;
 }
@@ -153,14 +161,24 @@ bool room_for(int fd, size_t size) {
 }
 
 // The same inode keeps its owner, group, mode and links: the whole image from
-// offset 0, never truncating first, then cut to size and flushed.
-bool write_in_place(const Place& at, const struct stat& old, std::span<const std::byte> image) {
+// offset 0, never truncating first, then cut to size and flushed. A write that
+// fails half way puts back the old bytes, where they were read whole.
+bool write_in_place(const Place& at, const struct stat& old, std::span<const std::byte> image,
+                    std::optional<std::string_view> old_bytes) {
   Fd fd = open_file(at, O_WRONLY);
   struct stat st;
   if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !same_inode(st, old))
     return false;
-  return room_for(fd.get(), image.size()) && write_all(fd.get(), image, 0) &&
-         ftruncate(fd.get(), static_cast<off_t>(image.size())) == 0 && fsync(fd.get()) == 0;
+  if (!room_for(fd.get(), image.size())) return false;
+  if (write_all(fd.get(), image, 0) && ftruncate(fd.get(), static_cast<off_t>(image.size())) == 0 &&
+      fsync(fd.get()) == 0)
+    return true;
+  if (old_bytes && old_bytes->size() == static_cast<size_t>(old.st_size)) {
+    write_all(fd.get(), std::as_bytes(std::span(old_bytes->data(), old_bytes->size())), 0);
+    ftruncate(fd.get(), old.st_size);
+    fsync(fd.get());
+  }
+  return false;
 }
 
 // With no folder to lock, the new file is made exclusively and locked at once.
@@ -193,8 +211,11 @@ bool restore_owner(int fd, const struct stat& old) {
 // Temporaries that killed saves left behind: ours, of this file, not in use
 // since we hold the lock. Anything else of a like name is someone else's.
 void clear_leftovers(const Locked& l) {
-  DIR* dir = fdopendir(openat(l.lock.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!l.on_folder) return;
+  Fd fd(openat(l.lock.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  DIR* dir = fd ? fdopendir(fd.get()) : nullptr;
   if (!dir) return;
+  fd.release();  // the stream owns it now
   while (dirent* e = readdir(dir)) {
     struct stat st;
     if (is_temp_name(e->d_name, l.at.name) &&
@@ -224,32 +245,50 @@ mode_t new_file_mode() {
 }
 
 // The new image in a temporary beside the old file, flushed, renamed over it,
-// and the folder flushed. No set-id or sticky bit passes to the new file.
-bool replace(const Locked& l, const struct stat* old, std::span<const std::byte> image) {
-  clear_leftovers(l);
+// and the folder flushed. The temporary stays 0600 until it has the old file's
+// owner and group, so nobody outside them reads it in between; no set-id or
+// sticky bit passes to the new file.
+bool replace(const Locked& l, const struct stat* old, std::span<const std::byte> image,
+             std::optional<std::string_view> old_bytes) {
   const int dir = l.at.folder.get();
   std::string temp;
   Fd fd = make_temp(l.at, temp);
   if (!fd) return false;
-  bool filled = fchmod(fd.get(), old ? old->st_mode & 0777 : new_file_mode()) == 0 &&
-                write_all(fd.get(), image, 0) && fsync(fd.get()) == 0;
+  bool filled = write_all(fd.get(), image, 0);
   bool owned = filled && (!old || restore_owner(fd.get(), *old));
+  bool flushed = owned && fchmod(fd.get(), old ? old->st_mode & 0777 : new_file_mode()) == 0 &&
+                 fsync(fd.get()) == 0;
   bool closed = close(fd.release()) == 0;
-  if (!filled || !owned || !closed) {
+  if (!flushed || !closed) {
     unlinkat(dir, temp.c_str(), 0);
-    return filled && !owned && write_in_place(l.at, *old, image);
+    return filled && !owned && write_in_place(l.at, *old, image, old_bytes);
   }
   if (before_rename_for_test) before_rename_for_test();
-  // Where there was no file, none that appeared meanwhile is replaced.
+  // Where there was no file, none that appeared meanwhile is replaced; a file
+  // system that cannot promise that (EINVAL) renames plainly, under the lock.
   int renamed = old ? renameat(dir, temp.c_str(), dir, l.at.name.c_str())
                     : renameat2(dir, temp.c_str(), dir, l.at.name.c_str(), RENAME_NOREPLACE);
+  if (renamed != 0 && !old && errno == EINVAL)
+    renamed = renameat(dir, temp.c_str(), dir, l.at.name.c_str());
   if (renamed != 0) {
     int error = errno;
     unlinkat(dir, temp.c_str(), 0);
-    return old && (error == EBUSY || error == EXDEV) && write_in_place(l.at, *old, image);
+    return old && (error == EBUSY || error == EXDEV) &&
+           write_in_place(l.at, *old, image, old_bytes);
   }
   fsync(l.lock.get());
   return true;
+}
+
+// In a sticky folder anyone may write, a file with other names that is neither
+// ours nor the folder owner's may be a link planted to a file elsewhere: it is
+// not written through, as the kernel's protected-hardlink rule would not have
+// let it be made.
+bool planted_link(const Locked& l, const struct stat& file) {
+  struct stat folder;
+  if (fstat(l.at.folder.get(), &folder) != 0) return true;
+  bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+  return shared && file.st_nlink > 1 && file.st_uid != geteuid() && file.st_uid != folder.st_uid;
 }
 
 }  // namespace
@@ -263,19 +302,21 @@ bool DataFile::save(std::span<const std::byte> image) const {
 bool DataFile::save(const DecideSave& decide) const {
   std::optional<Locked> l = lock_place(name_, LOCK_EX);
   if (!l) return false;
+  clear_leftovers(*l);
   struct stat st;
   bool exists = fstatat(l->at.folder.get(), l->at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   if (!exists && errno != ENOENT) return false;
   if (exists &&
-      (!S_ISREG(st.st_mode) || faccessat(l->at.folder.get(), l->at.name.c_str(), W_OK, 0) != 0))
+      (!S_ISREG(st.st_mode) || faccessat(l->at.folder.get(), l->at.name.c_str(), W_OK, 0) != 0 ||
+       planted_link(*l, st)))
     return false;
   std::optional<std::string_view> now;
   if (exists && read_file(l->at, read_limit(), file_bytes())) now = file_bytes();
   SavePlan plan = decide(now);
   if (plan.action != SavePlan::kWrite) return plan.action == SavePlan::kKeep;
   if (!l->lock) return create_in_place(l->at, plan.image);
-  if (exists && !renamable(*l, st)) return write_in_place(l->at, st, plan.image);
-  return replace(*l, exists ? &st : nullptr, plan.image);
+  if (exists && !renamable(*l, st)) return write_in_place(l->at, st, plan.image, now);
+  return replace(*l, exists ? &st : nullptr, plan.image, now);
 }
 
 std::optional<std::string_view> DataFile::read() const {

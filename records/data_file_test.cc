@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -296,6 +298,7 @@ TEST_F(DataFileTest, OwnerAndGroupKeptForEverySaver) {
   struct Saver {
     uid_t uid;
     std::vector<gid_t> groups;
+    bool renames;  // a new inode; else written in place
   };
   struct Case {
     const char* what;
@@ -304,8 +307,11 @@ TEST_F(DataFileTest, OwnerAndGroupKeptForEverySaver) {
     mode_t expected;
   };
   const Case cases[] = {
-      {"another user's set-id file, root saves", 06755, {{0, {}}}, 0755},
-      {"group-shared, a member saves, then the owner", 0660, {{kB, {kG}}, {kA, {kG}}}, 0660},
+      {"another user's set-id file, root saves", 06755, {{0, {}, true}}, 0755},
+      {"group-shared, a member saves, then the owner",
+       0660,
+       {{kB, {kG}, false}, {kA, {kG}, true}},
+       0660},
   };
   ASSERT_EQ(chmod(".", 0777), 0);
   for (const Case& c : cases) {
@@ -316,8 +322,10 @@ TEST_F(DataFileTest, OwnerAndGroupKeptForEverySaver) {
     unsigned seed = 4;
     for (const Saver& saver : c.savers) {
       SCOPED_TRACE(saver.uid);
+      ino_t inode = stat_of("customer.dat").st_ino;
       EXPECT_EQ(save_as(saver.uid, saver.groups, kFile, ++seed), 0);
       struct stat st = stat_of("customer.dat");
+      EXPECT_EQ(st.st_ino != inode, saver.renames);
       EXPECT_EQ(st.st_uid, kA);
       EXPECT_EQ(st.st_gid, kG);
       EXPECT_EQ(st.st_mode & 07777, c.expected);
@@ -464,9 +472,46 @@ TEST_F(DataFileTest, KilledBeforeTheRenameLeavesOneTemporaryTheNextSaveClears) {
       << temp;
   EXPECT_EQ(read_file(temp), pattern(4));
 
+  // The next save clears it, one written in place (a second name) as well.
+  fs::create_hard_link("customer.dat", "also.dat");
   EXPECT_TRUE(save_namelist());
-  expect_only({"customer.dat"});
-  EXPECT_EQ(read_file("customer.dat"), table_image());
+  expect_only({"customer.dat", "also.dat"});
+  EXPECT_EQ(read_file("also.dat"), table_image());
+}
+
+// Anyone who may read the folder may take its lock and keep it: a save then
+// fails after a while, and a load leaves the table, instead of hanging.
+TEST_F(DataFileTest, ALockKeptByAnotherFailsTheSaveInsteadOfHanging) {
+  write_file("customer.dat", pattern(3));
+  set_table(pattern(4));
+  int folder = open(".", O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(flock(folder, LOCK_EX), 0);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(save_namelist());
+  load_namelist();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(read_file("customer.dat"), pattern(3));
+  EXPECT_EQ(table_image(), pattern(4));
+  close(folder);  // and the lock with it
+  EXPECT_TRUE(save_namelist());
+  EXPECT_EQ(read_file("customer.dat"), pattern(4));
+}
+
+// In a sticky folder anyone may write, a second name of another user's file
+// may have been planted there for a file elsewhere: root does not write through
+// it. The file's owner still may.
+TEST_F(DataFileTest, AHardLinkPlantedInAStickySharedFolderIsNotWrittenThrough) {
+  fs::create_directories("shared");
+  fs::create_directories("store");
+  ASSERT_EQ(chmod("shared", 01777), 0);
+  write_file("store/secret.dat", pattern(3));
+  ASSERT_EQ(chown("store/secret.dat", kA, kA), 0);
+  fs::create_hard_link("store/secret.dat", "shared/customer.dat");
+  const DataFile file{"shared/customer.dat", kImage};
+  EXPECT_EQ(save_as(0, {}, file, 4), 1);
+  EXPECT_EQ(read_file("store/secret.dat"), pattern(3));
+  EXPECT_EQ(save_as(kA, {}, file, 5), 0);
+  EXPECT_EQ(read_file("store/secret.dat"), pattern(5));
 }
 
 // While one process is inside a save, another's waits, then decides from what

@@ -28,13 +28,14 @@ Customer customer(const char* cust_no, const char* surname, const char* street, 
   return r;
 }
 
-// A record added by hand: its text in the slot, the counter stepped on.
+// A record added by hand: its text in the slot, the counter stepped on by
+// slot 2's num plus one.
 void add(Images<Customer>& image, const Customer& r) {
   Customer& slot = image[kSlots - 1 - image[1].total];
   int32_t total = slot.total, num = slot.num;
   slot = r;
   slot.total = total, slot.num = num;
-  image[1].total += 1;
+  image[1].total += image[2].num + 1;
 }
 
 const Customer kSmith = customer("12", "Smith", "1 High St", "0123");
@@ -48,6 +49,7 @@ TEST(Merge, CustomersFieldByFieldWithAddsCounted) {
     const char* what;
     Edit mine, theirs, expected;  // each applied to the base
     bool merges = true;
+    int32_t num = 0;  // the base's step less one
   } cases[] = {
       {"nothing changed", {}, {}, {}},
       {"each side a different field of one record", [](auto& t) { put(t[499].tel_no, "0999"); },
@@ -71,11 +73,18 @@ TEST(Merge, CustomersFieldByFieldWithAddsCounted) {
        [](auto& t) { t[1].total = 500; },
        {},
        false},
+      {"two adds with a step of five: this one five slots below the file's",
+       [](auto& t) { add(t, kJones); }, [](auto& t) { add(t, kBrown); },
+       [](auto& t) { add(t, kBrown), add(t, kJones); }, true, 4},
+      {"the file's own step places this session's add and steps the counter",
+       [](auto& t) { add(t, kJones); }, [](auto& t) { t[2].num = 4, add(t, kBrown); },
+       [](auto& t) { t[2].num = 4, add(t, kBrown), add(t, kJones); }},
   };
-  Images<Customer> base(kSlots);
-  add(base, kSmith);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    Images<Customer> base(kSlots);
+    base[2].num = c.num;
+    add(base, kSmith);
     Images<Customer> mine = base, theirs = base, expected = base, out(kSlots);
     if (c.mine) c.mine(mine);
     if (c.theirs) c.theirs(theirs);
