@@ -10,11 +10,13 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <string>
 
 #include "records/place.h"
 #include "records/save_seam.h"
@@ -191,12 +193,25 @@ bool create_in_place(const Place& at, std::span<const std::byte> image) {
   return false;
 }
 
+// An access list is a right a rename would not carry over (it copies the mode
+// alone), and a folder's default list gives a new file rights of its own.
+// Only where the file system says there is none is a rename safe.
+bool none(ssize_t got) { return got < 0 && (errno == ENODATA || errno == ENOTSUP); }
+
+bool without_acls(const Locked& l) {
+  // There is no *at call for these: the file is named through /proc.
+  std::string file = "/proc/self/fd/" + std::to_string(l.at.folder.get()) + "/" + l.at.name;
+  return none(lgetxattr(file.c_str(), "system.posix_acl_access", nullptr, 0)) &&
+         none(fgetxattr(l.lock.get(), "system.posix_acl_default", nullptr, 0));
+}
+
 // A rename only where the new file keeps what the old one had, and can be made.
 bool renamable(const Locked& l, const struct stat& old) {
   struct stat folder;
   if (!l.on_folder || fstat(l.lock.get(), &folder) != 0) return false;
   return old.st_nlink == 1 && folder.st_dev == old.st_dev &&  // not split, not a mount point
-         faccessat(l.lock.get(), ".", W_OK, 0) == 0 && (geteuid() == 0 || old.st_uid == geteuid());
+         faccessat(l.lock.get(), ".", W_OK, 0) == 0 &&
+         (geteuid() == 0 || old.st_uid == geteuid()) && without_acls(l);
 }
 
 // Root gives the file back to its owner and group; anyone may set a group of

@@ -10,8 +10,10 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -477,6 +479,49 @@ TEST_F(DataFileTest, KilledBeforeTheRenameLeavesOneTemporaryTheNextSaveClears) {
   EXPECT_TRUE(save_namelist());
   expect_only({"customer.dat", "also.dat"});
   EXPECT_EQ(read_file("also.dat"), table_image());
+}
+
+// An access list in the kernel's own form: version 2, then tag, permissions
+// and id of each entry, little-endian.
+std::string access_list(std::initializer_list<std::array<uint32_t, 3>> entries) {
+  std::string blob;
+  auto put = [&](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) blob += static_cast<char>(v >> (8 * i));
+  };
+  put(2, 4);
+  for (const auto& [tag, perm, id] : entries) put(tag, 2), put(perm, 2), put(id, 4);
+  return blob;
+}
+
+// A rename copies the mode alone: a file with an access list of its own, or in
+// a folder whose default list would give the new file other rights, is written
+// in place and keeps its list.
+TEST_F(DataFileTest, AccessListsKeepTheFileInPlace) {
+  constexpr uint32_t kAny = 0xffffffff;  // the id of the entries that name no one
+  // Owner rw, user 4242 rw, group r, mask rw, others r.
+  const std::string list = access_list(
+      {{0x01, 6, kAny}, {0x02, 6, kA}, {0x04, 4, kAny}, {0x10, 6, kAny}, {0x20, 4, kAny}});
+  const struct {
+    const char* what;
+    const char* on;
+    const char* name;
+  } cases[] = {{"the file's own list", "customer.dat", "system.posix_acl_access"},
+               {"the folder's default list", ".", "system.posix_acl_default"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_file("customer.dat", pattern(3));
+    if (setxattr(c.on, c.name, list.data(), list.size(), 0) != 0) {
+      GTEST_SKIP() << "no access lists here: " << strerror(errno);
+    }
+    ino_t inode = stat_of("customer.dat").st_ino;
+    set_table(pattern(4));
+    EXPECT_TRUE(save_namelist());
+    EXPECT_EQ(stat_of("customer.dat").st_ino, inode);
+    EXPECT_EQ(read_file("customer.dat"), pattern(4));
+    EXPECT_GT(getxattr(c.on, c.name, nullptr, 0), 0);
+    removexattr(c.on, c.name);
+    fs::remove("customer.dat");
+  }
 }
 
 // Anyone who may read the folder may take its lock and keep it: a save then
