@@ -20,9 +20,7 @@
 
 // Every allocation of this test program counted, so that a test can tell
 // whether anything grew with its input.
-namespace {
-std::atomic<size_t> g_heap_live{0}, g_heap_peak{0};
-}  // namespace
+static std::atomic<size_t> g_heap_live{0}, g_heap_peak{0};
 
 void* operator new(size_t size) {
   void* p = malloc(size ? size : 1);

@@ -16,6 +16,7 @@ void ask_address(Rec& r) {
   ask_word("\n CITY: ", r.city);
   ask_line("\n POST CODE: ", r.p_code);
   ask_word("\n DATE OF BIRTH: ", r.dob);
+  // "TELEPHON" is the system's own text, byte for byte, as users have always seen it.
   ask_word("\n TELEPHON NUMBER: ", r.tel_no);
 }
 

@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fuzz/dialogue_harness.h"
+#include "tests/kit.h"
 
 namespace orvel {
 namespace {
@@ -25,10 +25,11 @@ std::vector<fs::path> inputs_in(const fs::path& dir) {
   return found;
 }
 
+// What the dialogue harness reports for the input ("" when the run went to its end).
 std::string replay(const fs::path& input) {
-  std::ifstream in(input, std::ios::binary);
-  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  return run_dialogue(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  std::optional<std::string> bytes = testkit::read_file(input);
+  if (!bytes) return "the input cannot be read";
+  return run_dialogue(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size());
 }
 
 TEST(FuzzReplay, SeedDialoguesRunToTheirEnd) {
@@ -39,8 +40,10 @@ TEST(FuzzReplay, SeedDialoguesRunToTheirEnd) {
 }
 
 TEST(FuzzReplay, KeptRegressionsStayFixed) {
+  std::vector<fs::path> kept = inputs_in(kFuzzDir / "regressions");
+  if (kept.empty()) GTEST_SKIP() << "no inputs kept in " << kFuzzDir / "regressions";
   enter_scratch_dir();
-  for (const fs::path& input : inputs_in(kFuzzDir / "regressions")) {
+  for (const fs::path& input : kept) {
     EXPECT_EQ(replay(input), "") << input;
   }
 }
