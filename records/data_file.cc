@@ -308,12 +308,6 @@ bool planted_link(const Locked& l, const struct stat& file) {
 
 }  // namespace
 
-bool DataFile::save(std::span<const std::byte> image) const {
-  return save([image](std::optional<std::string_view>) {
-    return SavePlan{SavePlan::kWrite, image};
-  });
-}
-
 bool DataFile::save(const DecideSave& decide) const {
   std::optional<Locked> l = lock_place(name_, LOCK_EX);
   if (!l) return false;
@@ -338,11 +332,6 @@ std::optional<std::string_view> DataFile::read() const {
   std::optional<Locked> l = lock_place(name_, LOCK_SH);
   if (!l || !read_file(l->at, read_limit(), file_bytes())) return std::nullopt;
   return file_bytes();
-}
-
-void DataFile::load(std::span<std::byte> image) const {
-  std::optional<std::string_view> bytes = read();
-  if (bytes) memcpy(image.data(), bytes->data(), std::min(bytes->size(), image.size()));
 }
 
 }  // namespace orvel

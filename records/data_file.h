@@ -25,17 +25,11 @@ class DataFile {
   // byte beyond it, whatever the file holds.
   DataFile(std::string name, size_t image_size) : name_(std::move(name)), image_size_(image_size) {}
 
-  // Replaces the file with the image: afterwards the file is the whole new
-  // image, or, when false comes back, exactly what it was before.
-  bool save(std::span<const std::byte> image) const;
   // Under the lock: reads the file, asks `decide`, writes (rename or in place) or not.
   // True when the file holds the plan's image afterwards (kKeep: true; kFail: false).
   // A file that is not a regular file we may write fails without asking. The lock
   // covers every data file of the folder: `decide` must not save or load one.
   bool save(const DecideSave& decide) const;
-  // Reads the file's bytes over the start of the image; a missing, unreadable
-  // or odd file changes nothing, a short one only the part it covers.
-  void load(std::span<std::byte> image) const;
   // The file's bytes as a load reads them, under the lock a save takes: at most
   // one byte more than the image, so a longer file is never taken for it;
   // nullopt for a missing, unreadable or odd file. Valid until the next read
