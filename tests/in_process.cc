@@ -21,18 +21,11 @@ void zero_tables() {
   memset(friendlist, 0, sizeof friendlist);
 }
 
-// The data files are relative names: the run works inside `dir`, and the
-// test goes back where it was afterwards.
-class WorkIn {
- public:
-  explicit WorkIn(const std::string& dir) : home_(fs::current_path()) { fs::current_path(dir); }
-  ~WorkIn() { fs::current_path(home_); }
-
- private:
-  fs::path home_;
-};
-
 }  // namespace
+
+WorkIn::WorkIn(const TempDir& dir) : home_(fs::current_path()) { fs::current_path(dir.path()); }
+
+WorkIn::~WorkIn() { fs::current_path(home_); }
 
 size_t PipeDevice::read(char* buf, size_t size) {
   if (before_read) before_read(++count_);
@@ -40,7 +33,7 @@ size_t PipeDevice::read(char* buf, size_t size) {
 }
 
 std::optional<int> run_program(const TempDir& dir, PipeDevice& device) {
-  WorkIn work(dir.path());
+  WorkIn work(dir);
   zero_tables();
   return run_main_menu(device);
 }
@@ -53,15 +46,11 @@ std::string in_process(const TempDir& dir, std::string_view input) {
   return device.output;
 }
 
-InTempDir::InTempDir() : home_(fs::current_path()) {
-  fs::current_path(dir_.path());
+InTempDir::InTempDir() {
   zero_tables();
   set_console(&console_);
 }
 
-InTempDir::~InTempDir() {
-  set_console(nullptr);
-  fs::current_path(home_);
-}
+InTempDir::~InTempDir() { set_console(nullptr); }
 
 }  // namespace orvel::testkit

@@ -38,6 +38,19 @@ std::optional<int> run_program(const TempDir& dir, PipeDevice& device);
 // ended by itself with status 0.
 std::string in_process(const TempDir& dir, std::string_view input);
 
+// The data files are relative names: while one of these lives the process
+// works inside `dir`, and afterwards it is back where it was.
+class WorkIn {
+ public:
+  explicit WorkIn(const TempDir& dir);
+  ~WorkIn();
+  WorkIn(const WorkIn&) = delete;
+  WorkIn& operator=(const WorkIn&) = delete;
+
+ private:
+  std::string home_;
+};
+
 // A test that works inside a fresh temporary folder, with zeroed tables and
 // a console in memory set as the process's console.
 class InTempDir : public testing::Test {
@@ -50,7 +63,7 @@ class InTempDir : public testing::Test {
   Console console_{device_};
 
  private:
-  std::string home_;
+  WorkIn work_{dir_};
 };
 
 }  // namespace orvel::testkit
