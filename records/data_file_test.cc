@@ -62,13 +62,8 @@ void write_file(const fs::path& path, const std::string& bytes) {
 
 std::string table_image() { return {reinterpret_cast<const char*>(namelist), kImage}; }
 
-// A table image nobody would write by chance; NULs often, bytes after them too.
-std::string pattern(unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string bytes(kImage, '\0');
-  for (char& c : bytes) c = rng() % 4 == 0 ? '\0' : static_cast<char>(rng());
-  return bytes;
-}
+// A whole customer image nobody would write by chance.
+std::string pattern(unsigned seed) { return testkit::pattern(seed, kImage); }
 
 void set_table(const std::string& bytes) { memcpy(namelist, bytes.data(), kImage); }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 
 #include "app/pcco.h"
@@ -35,6 +36,13 @@ std::optional<std::string> read_file(const std::string& path) {
   while ((n = read(fd, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<size_t>(n));
   close(fd);
   if (n < 0) return std::nullopt;  // a directory, say
+  return bytes;
+}
+
+std::string pattern(unsigned seed, size_t size) {
+  std::mt19937 rng(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = rng() % 4 == 0 ? '\0' : static_cast<char>(rng());
   return bytes;
 }
 

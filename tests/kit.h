@@ -15,6 +15,10 @@ namespace orvel::testkit {
 // The whole content of a file, or nothing when it cannot be opened and read.
 std::optional<std::string> read_file(const std::string& path);
 
+// Bytes nobody would write by chance; NULs often, bytes after them too. The
+// same seed gives the same start whatever the length.
+std::string pattern(unsigned seed, size_t size);
+
 // Runs the program's main menu over `device` as the process's console until the
 // program exits: its exit status, or nothing when the menu returned.
 std::optional<int> run_main_menu(Device& device);

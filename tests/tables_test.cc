@@ -59,14 +59,7 @@ struct Friends {
 
 std::string read_file(const char* name) { return testkit::read_file(name).value_or(""); }
 
-// Bytes nobody would write by chance; NULs often, bytes after them too. The
-// same seed gives the same start whatever the length.
-std::string pattern(unsigned seed, size_t size) {
-  std::mt19937 rng(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = rng() % 4 == 0 ? '\0' : static_cast<char>(rng());
-  return bytes;
-}
+using testkit::pattern;
 
 // Each test in a fresh directory of its own, with a console in memory.
 template <class Kind>
