@@ -24,6 +24,12 @@ bool is_digit(int c) { return c >= '0' && c <= '9'; }
 bool is_point(int c) { return c == '.'; }
 bool is_exponent(int c) { return c == 'e' || c == 'E'; }
 
+// A word's or line's bytes as far as its field's cut can look: up to three
+// past the W-1 it holds. The rest is dropped.
+void keep(std::string& kept, int c, std::span<char> field) {
+  if (kept.size() < field.size() + 2) kept += static_cast<char>(c);
+}
+
 // A word or line into its field: as much as fits without splitting a character, and the NUL.
 void store(std::string_view text, std::span<char> field) {
   size_t n = utf8_cut(text, field.size() - 1);
@@ -91,12 +97,11 @@ bool Console::skip_blanks() {
 
 bool Console::read_word(std::span<char> field) {
   if (failed_ || !skip_blanks()) return false;
-  // A cut needs to see up to three bytes past the width; the rest is dropped.
   std::string kept;
   int c;
   while ((c = peek(word_)) != kEnd && !is_blank(c)) {
     take(word_);
-    if (kept.size() < field.size() + 2) kept += static_cast<char>(c);
+    keep(kept, c, field);
   }
   store(kept, field);
   if (c == kEnd) failed_ = true;
@@ -161,7 +166,7 @@ void Console::line_input(std::span<char> field) {
     take(line_);
     took = true;
     if (c == '\n') break;
-    if (kept.size() < field.size() + 2) kept += static_cast<char>(c);
+    keep(kept, c, field);
   }
   if (took) store(kept, field);
 }
