@@ -1,6 +1,22 @@
-// Saves that never destroy the old file, one at a time under a lock: a new file
+// Saves that never destroy the old file, one at a time under one lock: a new file
 // beside the old one renamed over it or, where a rename would change the file's
-// owner, group or links, the new bytes written over the old ones in place.
+// owner, group or links, the changed records written over the old ones in place.
+//
+// The lock is a flock on the data file's own inode, the one thing every sharer
+// reaches whatever the folder lets them do and whichever name they use:
+// - A save opens the file for reading and writing and takes it exclusively; a
+//   load opens it for reading and takes it shared. Where flock is made of
+//   byte-range locks (NFS), an exclusive lock needs a descriptor open for writing.
+// - Once granted, the name is followed again: a save that held the lock before
+//   may have renamed a new image over it, and then the lock is on a file nobody
+//   reaches by the name any more. It is dropped and all is done again.
+// - A new image is locked before it gets the name (it is made under another one
+//   and locked at once), so no one can use it before its maker is done.
+// - With no file yet there is nothing to lock: the name itself decides. The new
+//   file is linked in only where there is still none, and a save that finds one
+//   there meanwhile starts over, takes its lock and merges.
+// - The kernel drops a dead process's locks, so a kill never leaves a file locked.
+//   Anyone who may open the file may hold its lock; waits are bounded.
 #include "records/data_file.h"
 
 #include <dirent.h>
@@ -14,11 +30,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "records/place.h"
+#include "records/records.h"
 #include "records/save_seam.h"
 
 namespace orvel {
@@ -26,6 +45,8 @@ namespace orvel {
 void (*before_rename_for_test)() = nullptr;
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // Temporaries are ".customer.dat.orvel-" and six letters or digits.
 constexpr char kTempMark[] = ".orvel-";
@@ -49,66 +70,59 @@ Fd open_file(const Place& at, int flags) {
   return Fd(openat(at.folder.get(), at.name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
 }
 
-// Other sessions hold the lock for a few milliseconds. Anyone who may read the
-// folder can take it too and keep it: then, after a while, this save fails (and
-// a load leaves the table) instead of the program hanging for good.
-constexpr int kLockWaitMs = 5000;
-constexpr int kLockPollMs = 10;
+// True while `name` in `folder` is the file `fd` is open on.
+bool names(int folder, const std::string& name, int fd) {
+  struct stat held, now;
+  return fstat(fd, &held) == 0 && fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+         same_inode(held, now);
+}
 
-bool take(int fd, int how) {
-  for (int waited = 0; flock(fd, how | LOCK_NB) != 0; waited += kLockPollMs) {
+// Other sessions hold the lock for a few milliseconds. Anyone who may open the
+// file can take it too and keep it: then, after a while, this save fails (and a
+// load leaves the table) instead of the program hanging for good.
+constexpr auto kLockWait = std::chrono::milliseconds(5000);
+constexpr int kLockPollUs = 2000;
+
+bool take(int fd, int how, Clock::time_point deadline) {
+  while (flock(fd, how | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    if (waited >= kLockWaitMs) return false;
-    usleep(kLockPollMs * 1000);
+    if (Clock::now() >= deadline) return false;
+    usleep(kLockPollUs);
   }
   return true;
 }
 
-// The save lock is a flock on the data file's folder, which the kernel drops
-// when the process dies; temporaries are cleared and renamed there under it.
-// A folder we may not read is no place for a rename; its file is locked instead.
-struct Locked {
+// A data file open and locked, which its name led to once the lock was held.
+struct Held {
   Place at;
-  Fd lock;  // none: the folder cannot be read and there is no file to lock
-  bool on_folder = false;
+  Fd file;  // none: there is no file of that name
+  struct stat st {};
 };
 
-Fd lock_handle(const Place& at, bool& on_folder) {
-  Fd fd(openat(at.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  on_folder = static_cast<bool>(fd);
-  if (!fd) fd = open_file(at, O_RDONLY);
-  if (!fd) fd = open_file(at, O_WRONLY);
-  return fd;
-}
-
-bool still_locked(const Locked& l) {
-  struct stat held, now;
-  if (fstat(l.lock.get(), &held) != 0) return false;
-  int found = l.on_folder
-                  ? fstat(l.at.folder.get(), &now)
-                  : fstatat(l.at.folder.get(), l.at.name.c_str(), &now, AT_SYMLINK_NOFOLLOW);
-  return found == 0 && same_inode(held, now);
-}
-
-// The name is followed again once the lock is held: a link may have moved
-// meanwhile and the lock be on the wrong folder, so then it is all done again.
-std::optional<Locked> lock_place(const std::string& path, int how) {
-  for (int tries = 0; tries < 8; ++tries) {
+// Follows the name, opens what it leads to (for a save, for writing too: see
+// above) and locks it; then follows the name again, by the same link rules, and
+// starts over when it leads elsewhere now. Nullopt: no place, a file that is not
+// a regular file, one that may not be opened so, or no lock in time.
+std::optional<Held> hold(const std::string& path, int how, Clock::time_point deadline) {
+  do {
     std::optional<Place> first = find_place(path);
     if (!first) return std::nullopt;
-    Locked l;
-    l.lock = lock_handle(*first, l.on_folder);
-    if (!l.lock) {
-      if (errno != ENOENT) return std::nullopt;
-      l.at = std::move(*first);
-      return l;
+    Held h;
+    h.file = open_file(*first, how == LOCK_EX ? O_RDWR : O_RDONLY);
+    if (!h.file) {
+      if (errno != ENOENT) return std::nullopt;  // also a file we may not read
+      h.at = std::move(*first);
+      return h;
     }
-    if (!take(l.lock.get(), how)) return std::nullopt;
+    if (fstat(h.file.get(), &h.st) != 0 || !S_ISREG(h.st.st_mode)) return std::nullopt;
+    if (!take(h.file.get(), how, deadline)) return std::nullopt;
     std::optional<Place> now = find_place(path);
-    if (!now || now->name != first->name) continue;
-    l.at = std::move(*now);
-    if (still_locked(l)) return l;
-  }
+    if (!now) return std::nullopt;
+    if (names(now->folder.get(), now->name, h.file.get())) {
+      h.at = std::move(*now);
+      return h;
+    }
+  } while (Clock::now() < deadline);
   return std::nullopt;
 }
 
@@ -119,17 +133,14 @@ std::string& file_bytes() {
   return bytes;
 }
 
-// Read straight into `into`, whose room is kept from one read to the next: a
-// table's image is read at every display of its menu. False: no regular file.
-bool read_file(const Place& at, size_t limit, std::string& into) {
-  Fd fd = open_file(at, O_RDONLY);
-  struct stat st;
-  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  into.resize(std::min(limit, static_cast<size_t>(st.st_size)));
+// Reads the open file from its start straight into `into`, whose room is kept
+// from one read to the next: a table's image is read at every display of its menu.
+bool read_file(int fd, off_t size, size_t limit, std::string& into) {
+  into.resize(std::min(limit, static_cast<size_t>(size)));
   size_t got = 0;
   while (got < limit) {
     if (got == into.size()) into.resize(std::min(limit, into.size() + 4096));  // it grew
-    ssize_t n = read(fd.get(), into.data() + got, into.size() - got);
+    ssize_t n = pread(fd, into.data() + got, into.size() - got, static_cast<off_t>(got));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) break;
@@ -162,34 +173,64 @@ bool room_for(int fd, size_t size) {
   return errno != ENOSPC && errno != EDQUOT && errno != EFBIG;
 }
 
-// The same inode keeps its owner, group, mode and links: the whole image from
-// offset 0, never truncating first, then cut to size and flushed. A write that
-// fails half way puts back the old bytes, where they were read whole.
-bool write_in_place(const Place& at, const struct stat& old, std::span<const std::byte> image,
-                    std::optional<std::string_view> old_bytes) {
-  Fd fd = open_file(at, O_WRONLY);
-  struct stat st;
-  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !same_inode(st, old))
-    return false;
-  if (!room_for(fd.get(), image.size())) return false;
-  if (write_all(fd.get(), image, 0) && ftruncate(fd.get(), static_cast<off_t>(image.size())) == 0 &&
-      fsync(fd.get()) == 0)
-    return true;
-  if (old_bytes && old_bytes->size() == static_cast<size_t>(old.st_size)) {
-    write_all(fd.get(), std::as_bytes(std::span(old_bytes->data(), old_bytes->size())), 0);
-    ftruncate(fd.get(), old.st_size);
-    fsync(fd.get());
-  }
-  return false;
+// Byte ranges of whole slots.
+struct Range {
+  size_t from, to;
+};
+
+// True when `image`'s slot at `at` differs from `old`'s (or `old` does not cover it whole).
+bool slot_differs(std::string_view old, std::span<const std::byte> image, size_t at, size_t slot) {
+  return at + slot > old.size() || memcmp(old.data() + at, image.data() + at, slot) != 0;
 }
 
-// With no folder to lock, the new file is made exclusively and locked at once.
-bool create_in_place(const Place& at, std::span<const std::byte> image) {
-  Fd fd(openat(at.folder.get(), at.name.c_str(),
-               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-  if (!fd) return false;
-  if (take(fd.get(), LOCK_EX) && write_all(fd.get(), image, 0) && fsync(fd.get()) == 0) return true;
-  unlinkat(at.folder.get(), at.name.c_str(), 0);
+// The runs of changed slots, each as one range of bytes, in file order, with
+// slot 1 (it holds the add counter) last and on its own.
+std::vector<Range> changed_runs(std::string_view old, std::span<const std::byte> image,
+                                size_t slot) {
+  std::vector<Range> runs;
+  for (size_t at = 0; at < image.size(); at += slot) {
+    if (at == slot || !slot_differs(old, image, at, slot)) continue;
+    if (!runs.empty() && runs.back().to == at) {
+      runs.back().to += slot;
+    } else {
+      runs.push_back({at, at + slot});
+    }
+  }
+  if (slot_differs(old, image, slot, slot)) runs.push_back({slot, 2 * slot});
+  return runs;
+}
+
+bool write_runs(int fd, std::span<const std::byte> bytes, const std::vector<Range>& runs) {
+  for (const Range& r : runs) {
+    if (!write_all(fd, bytes.subspan(r.from, r.to - r.from), static_cast<off_t>(r.from)))
+      return false;
+  }
+  return true;
+}
+
+// The same inode keeps its owner, group, mode and links. Only what differs from
+// the file as read under the lock is written: the changed records first, each
+// run of them in one write, then the slot holding the add counter, then the
+// size, then all is flushed. A kill in between leaves every slot the file's
+// counter covers whole and never counts a record not yet written. A write that
+// fails half way puts back the old bytes.
+bool write_in_place(int fd, const struct stat& old, std::span<const std::byte> image,
+                    std::string_view old_bytes) {
+  const size_t slot = image.size() / kSlots;
+  if (!room_for(fd, image.size())) return false;
+  std::vector<Range> runs = changed_runs(old_bytes, image, slot);
+  bool longer = old.st_size > static_cast<off_t>(image.size());
+  if (write_runs(fd, image, runs) &&
+      (!longer || ftruncate(fd, static_cast<off_t>(image.size())) == 0) && fsync(fd) == 0)
+    return true;
+  if (old_bytes.size() == static_cast<size_t>(old.st_size)) {
+    std::span<const std::byte> was = std::as_bytes(std::span(old_bytes.data(), old_bytes.size()));
+    for (Range& r : runs) r.to = std::min(r.to, was.size());
+    std::erase_if(runs, [](const Range& r) { return r.from >= r.to; });
+    write_runs(fd, was, runs);
+    ftruncate(fd, old.st_size);
+    fsync(fd);
+  }
   return false;
 }
 
@@ -198,24 +239,36 @@ bool create_in_place(const Place& at, std::span<const std::byte> image) {
 // Only where the file system says there is none is a rename safe.
 bool none(ssize_t got) { return got < 0 && (errno == ENODATA || errno == ENOTSUP); }
 
-bool without_acls(const Locked& l) {
-  // There is no *at call for these: the file is named through /proc.
-  std::string file = "/proc/self/fd/" + std::to_string(l.at.folder.get()) + "/" + l.at.name;
-  return none(lgetxattr(file.c_str(), "system.posix_acl_access", nullptr, 0)) &&
-         none(fgetxattr(l.lock.get(), "system.posix_acl_default", nullptr, 0));
+bool without_acls(int file, int folder) {
+  return none(fgetxattr(file, "system.posix_acl_access", nullptr, 0)) &&
+         none(fgetxattr(folder, "system.posix_acl_default", nullptr, 0));
 }
 
-// A rename only where the new file keeps what the old one had, and can be made.
-bool renamable(const Locked& l, const struct stat& old) {
-  struct stat folder;
-  if (!l.on_folder || fstat(l.lock.get(), &folder) != 0) return false;
-  return old.st_nlink == 1 && folder.st_dev == old.st_dev &&  // not split, not a mount point
-         faccessat(l.lock.get(), ".", W_OK, 0) == 0 &&
-         (geteuid() == 0 || old.st_uid == geteuid()) && without_acls(l);
+// A folder that anyone may write but only a name's owner may rename in, like /tmp.
+bool shared_sticky(int folder) {
+  struct stat st;
+  return fstat(folder, &st) != 0 || ((st.st_mode & S_ISVTX) && (st.st_mode & S_IWOTH));
+}
+
+// The folder open for reading, to be flushed after a rename: none where the
+// user may not read it, and a folder we cannot flush is no place for a rename.
+Fd open_folder_to_flush(const Place& at) {
+  return Fd(openat(at.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+// A rename only where the new file keeps what the old one had, and can be made:
+// one name (in a shared sticky folder a second name is no reason to stay, see
+// save), the same file system, a folder we may write, our file (or root).
+bool renamable(const Held& h, int folder, bool split_allowed) {
+  struct stat st;
+  if (folder < 0 || fstat(folder, &st) != 0) return false;
+  return (h.st.st_nlink == 1 || split_allowed) && st.st_dev == h.st.st_dev &&
+         faccessat(folder, ".", W_OK, 0) == 0 && (geteuid() == 0 || h.st.st_uid == geteuid()) &&
+         without_acls(h.file.get(), folder);
 }
 
 // Root gives the file back to its owner and group; anyone may set a group of
-// their own. Refused, the file is written in place instead.
+// their own. Refused, the file is written in place instead, where it may be.
 bool restore_owner(int fd, const struct stat& old) {
   struct stat st;
   if (fstat(fd, &st) != 0) return false;
@@ -223,24 +276,31 @@ bool restore_owner(int fd, const struct stat& old) {
   return fchown(fd, old.st_uid, old.st_gid) == 0;
 }
 
-// Temporaries that killed saves left behind: ours, of this file, not in use
-// since we hold the lock. Anything else of a like name is someone else's.
-void clear_leftovers(const Locked& l) {
-  if (!l.on_folder) return;
-  Fd fd(openat(l.lock.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+// Temporaries that killed saves left behind: ours, of this file, one link, and
+// no longer locked by their maker (every maker locks its temporary from the
+// moment it is made until it is renamed or removed). Anything else of a like
+// name is someone else's, or still in use.
+void clear_leftovers(const Place& at, int folder) {
+  if (folder < 0) return;
+  Fd fd(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   DIR* dir = fd ? fdopendir(fd.get()) : nullptr;
   if (!dir) return;
   fd.release();  // the stream owns it now
   while (dirent* e = readdir(dir)) {
+    if (!is_temp_name(e->d_name, at.name)) continue;
+    Fd temp(openat(dirfd(dir), e->d_name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
-    if (is_temp_name(e->d_name, l.at.name) &&
-        fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-        st.st_uid == geteuid() && st.st_nlink == 1)
+    if (temp && fstat(temp.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+        st.st_nlink == 1 && flock(temp.get(), LOCK_EX | LOCK_NB) == 0 &&
+        names(dirfd(dir), e->d_name, temp.get()))
       unlinkat(dirfd(dir), e->d_name, 0);
   }
   closedir(dir);
 }
 
+// A new temporary, locked before anyone else may take it for a leftover: a
+// clearer that got in between the making and the lock has removed it, so the
+// name is checked again under the lock.
 Fd make_temp(const Place& at, std::string& temp) {
   std::random_device random;
   for (int tries = 0; tries < 100; ++tries) {
@@ -248,7 +308,9 @@ Fd make_temp(const Place& at, std::string& temp) {
     for (size_t i = 0; i < kSuffix; ++i) temp += kAlphabet[random() % (sizeof kAlphabet - 1)];
     Fd fd(openat(at.folder.get(), temp.c_str(),
                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (fd || errno != EEXIST) return fd;
+    if (!fd && errno != EEXIST) return fd;
+    if (fd && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && names(at.folder.get(), temp, fd.get()))
+      return fd;
   }
   return Fd();
 }
@@ -259,78 +321,94 @@ mode_t new_file_mode() {
   return 0666 & ~mask;
 }
 
-// The new image in a temporary beside the old file, flushed, renamed over it,
-// and the folder flushed. The temporary stays 0600 until it has the old file's
-// owner and group, so nobody outside them reads it in between; no set-id or
-// sticky bit passes to the new file.
-bool replace(const Locked& l, const struct stat* old, std::span<const std::byte> image,
-             std::optional<std::string_view> old_bytes) {
-  const int dir = l.at.folder.get();
+enum class Put { kDone, kFailed, kRefused, kTaken };
+
+// Gives the finished temporary the file's name: over the old file, or, where
+// there was none, only while there is still none (kTaken: one appeared). A file
+// system that cannot rename so (EINVAL) gets a second name made, which never
+// replaces anything, and the temporary's name removed.
+Put put_in_place(const Place& at, const std::string& temp, bool over) {
+  const int dir = at.folder.get();
+  const char* name = at.name.c_str();
+  int renamed = over ? renameat(dir, temp.c_str(), dir, name)
+                     : renameat2(dir, temp.c_str(), dir, name, RENAME_NOREPLACE);
+  if (renamed != 0 && !over && errno == EINVAL && linkat(dir, temp.c_str(), dir, name, 0) == 0) {
+    unlinkat(dir, temp.c_str(), 0);
+    return Put::kDone;
+  }
+  if (renamed == 0) return Put::kDone;
+  int error = errno;
+  unlinkat(dir, temp.c_str(), 0);
+  if (error == EEXIST) return Put::kTaken;
+  return error == EBUSY || error == EXDEV ? Put::kRefused : Put::kFailed;
+}
+
+// The new image in a locked temporary beside the old file, flushed, renamed over
+// it (or put where there is none), and the folder flushed. The temporary stays
+// 0600 until it has the old file's owner and group, so nobody outside them reads
+// it in between; no set-id or sticky bit passes to the new file. kRefused: the
+// bytes could not get the old owner, or the rename cannot be made, and the file
+// was not touched: an in-place write may do instead.
+Put replace(const Place& at, int folder, const struct stat* old, std::span<const std::byte> image) {
   std::string temp;
-  Fd fd = make_temp(l.at, temp);
-  if (!fd) return false;
+  Fd fd = make_temp(at, temp);
+  if (!fd) return Put::kFailed;
   bool filled = write_all(fd.get(), image, 0);
   bool owned = filled && (!old || restore_owner(fd.get(), *old));
   bool flushed = owned && fchmod(fd.get(), old ? old->st_mode & 0777 : new_file_mode()) == 0 &&
                  fsync(fd.get()) == 0;
-  bool closed = close(fd.release()) == 0;
-  if (!flushed || !closed) {
-    unlinkat(dir, temp.c_str(), 0);
-    return filled && !owned && write_in_place(l.at, *old, image, old_bytes);
+  if (!flushed) {
+    unlinkat(at.folder.get(), temp.c_str(), 0);
+    return filled && !owned ? Put::kRefused : Put::kFailed;
   }
   if (before_rename_for_test) before_rename_for_test();
-  // Where there was no file, none that appeared meanwhile is replaced; a file
-  // system that cannot promise that (EINVAL) renames plainly, under the lock.
-  int renamed = old ? renameat(dir, temp.c_str(), dir, l.at.name.c_str())
-                    : renameat2(dir, temp.c_str(), dir, l.at.name.c_str(), RENAME_NOREPLACE);
-  if (renamed != 0 && !old && errno == EINVAL)
-    renamed = renameat(dir, temp.c_str(), dir, l.at.name.c_str());
-  if (renamed != 0) {
-    int error = errno;
-    unlinkat(dir, temp.c_str(), 0);
-    return old && (error == EBUSY || error == EXDEV) &&
-           write_in_place(l.at, *old, image, old_bytes);
-  }
-  fsync(l.lock.get());
-  return true;
-}
-
-// In a sticky folder anyone may write, a file with other names that is neither
-// ours nor the folder owner's may be a link planted to a file elsewhere: it is
-// not written through, as the kernel's protected-hardlink rule would not have
-// let it be made.
-bool planted_link(const Locked& l, const struct stat& file) {
-  struct stat folder;
-  if (fstat(l.at.folder.get(), &folder) != 0) return true;
-  bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
-  return shared && file.st_nlink > 1 && file.st_uid != geteuid() && file.st_uid != folder.st_uid;
+  Put put = put_in_place(at, temp, old != nullptr);
+  if (put == Put::kDone && folder >= 0) fsync(folder);
+  return put;  // the lock on the new file goes with `fd`, once it is in place
 }
 
 }  // namespace
 
+// Each pass holds the file (or finds none) and decides; a pass that meets a
+// file made meanwhile by another session's first save starts over with it.
 bool DataFile::save(const DecideSave& decide) const {
-  std::optional<Locked> l = lock_place(name_, LOCK_EX);
-  if (!l) return false;
-  clear_leftovers(*l);
-  struct stat st;
-  bool exists = fstatat(l->at.folder.get(), l->at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-  if (!exists && errno != ENOENT) return false;
-  if (exists &&
-      (!S_ISREG(st.st_mode) || faccessat(l->at.folder.get(), l->at.name.c_str(), W_OK, 0) != 0 ||
-       planted_link(*l, st)))
-    return false;
-  std::optional<std::string_view> now;
-  if (exists && read_file(l->at, read_limit(), file_bytes())) now = file_bytes();
-  SavePlan plan = decide(now);
-  if (plan.action != SavePlan::kWrite) return plan.action == SavePlan::kKeep;
-  if (!l->lock) return create_in_place(l->at, plan.image);
-  if (exists && !renamable(*l, st)) return write_in_place(l->at, st, plan.image, now);
-  return replace(*l, exists ? &st : nullptr, plan.image, now);
+  const Clock::time_point deadline = Clock::now() + kLockWait;
+  do {
+    std::optional<Held> h = hold(name_, LOCK_EX, deadline);
+    if (!h) return false;
+    Fd folder = open_folder_to_flush(h->at);
+    std::optional<std::string_view> now;
+    if (h->file) {
+      // A file that cannot be read cannot be merged with: it is never replaced.
+      if (!read_file(h->file.get(), h->st.st_size, read_limit(), file_bytes())) return false;
+      now = file_bytes();
+      clear_leftovers(h->at, folder.get());
+    }
+    SavePlan plan = decide(now);
+    if (plan.action != SavePlan::kWrite) return plan.action == SavePlan::kKeep;
+    if (!h->file) {
+      Put put = replace(h->at, folder.get(), nullptr, plan.image);
+      if (put == Put::kTaken) continue;
+      return put == Put::kDone;
+    }
+    // In a sticky folder anyone may write, a second name may have been planted
+    // there for a file elsewhere, whoever's it is: such a file is never written
+    // through. A rename leaves the other name its bytes; where none may be made,
+    // the save fails.
+    bool planted = h->st.st_nlink > 1 && shared_sticky(h->at.folder.get());
+    Put put = renamable(*h, folder.get(), planted)
+                  ? replace(h->at, folder.get(), &h->st, plan.image)
+                  : Put::kRefused;
+    if (put != Put::kRefused || planted) return put == Put::kDone;
+    return write_in_place(h->file.get(), h->st, plan.image, *now);
+  } while (Clock::now() < deadline);
+  return false;
 }
 
 std::optional<std::string_view> DataFile::read() const {
-  std::optional<Locked> l = lock_place(name_, LOCK_SH);
-  if (!l || !read_file(l->at, read_limit(), file_bytes())) return std::nullopt;
+  std::optional<Held> h = hold(name_, LOCK_SH, Clock::now() + kLockWait);
+  if (!h || !h->file || !read_file(h->file.get(), h->st.st_size, read_limit(), file_bytes()))
+    return std::nullopt;
   return file_bytes();
 }
 

@@ -25,12 +25,13 @@ class DataFile {
   // byte beyond it, whatever the file holds.
   DataFile(std::string name, size_t image_size) : name_(std::move(name)), image_size_(image_size) {}
 
-  // Under the lock: reads the file, asks `decide`, writes (rename or in place) or not.
-  // True when the file holds the plan's image afterwards (kKeep: true; kFail: false).
-  // A file that is not a regular file we may write fails without asking. The lock
-  // covers every data file of the folder: `decide` must not save or load one.
+  // Under the file's lock: reads the file, asks `decide`, writes (rename or in
+  // place) or not. True when the file holds the plan's image afterwards (kKeep:
+  // true; kFail: false). A file that is not a regular file we may read and write
+  // fails without asking. `decide` may be asked again, when another session's
+  // first save made the file meanwhile; it must not save or load this file.
   bool save(const DecideSave& decide) const;
-  // The file's bytes as a load reads them, under the lock a save takes: at most
+  // The file's bytes as a load reads them, under the file's lock taken shared: at most
   // one byte more than the image, so a longer file is never taken for it;
   // nullopt for a missing, unreadable or odd file. Valid until the next read
   // or save.

@@ -163,7 +163,6 @@ TEST_F(DataFileTest, LoadOfNoFileKeepsTheTable) {
     set_table(pattern(2));
     load_namelist();
     EXPECT_EQ(table_image(), pattern(2));
-    EXPECT_EQ(device_.output, "");
   }
   alarm(0);
   EXPECT_FALSE(fs::exists("nowhere.dat"));
@@ -237,38 +236,84 @@ TEST_F(DataFileTest, KilledInMidSaveLeavesOneWholeImage) {
   EXPECT_EQ(read_file("customer.dat"), table_image());
 }
 
+// decoy/store/real.dat is where a ".." taken for "." would lead.
 TEST_F(DataFileTest, LinkStaysALinkAndItsTargetIsReplaced) {
   struct Case {
     const char* what;
-    bool absolute;
-    bool chain;  // customer.dat -> hop.dat -> store/real.dat
+    const char* to;  // "/" at the start: from the test's folder
+    bool chain;      // customer.dat -> hop.dat -> the target
   };
-  const Case cases[] = {
-      {"relative", false, false}, {"absolute", true, false}, {"chain", false, true}};
+  const Case cases[] = {{"relative", "store/real.dat", false},
+                        {"absolute", "/store/real.dat", false},
+                        {"chain", "store/real.dat", true},
+                        {"up through ../", "decoy/../store/real.dat", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    fs::remove_all("store");
-    fs::remove("customer.dat");
-    fs::remove("hop.dat");
-    fs::create_directory("store");
+    for (const char* name : {"store", "decoy", "customer.dat", "hop.dat"}) fs::remove_all(name);
+    fs::create_directories("store");
+    fs::create_directories("decoy/store");
     write_file("store/real.dat", pattern(5));
-    fs::path target =
-        c.absolute ? fs::path(dir_.path()) / "store/real.dat" : fs::path("store/real.dat");
+    write_file("decoy/store/real.dat", pattern(5));
+    fs::path target = c.to[0] == '/' ? fs::path(dir_.path() + c.to) : fs::path(c.to);
     if (c.chain) fs::create_symlink(target, "hop.dat");
     fs::path link_to = c.chain ? fs::path("hop.dat") : target;
     fs::create_symlink(link_to, "customer.dat");
 
     set_table(pattern(6));
     EXPECT_TRUE(save_namelist());
-    EXPECT_EQ(device_.output, "");
     ASSERT_TRUE(fs::is_symlink("customer.dat"));
     EXPECT_EQ(fs::read_symlink("customer.dat"), link_to);
     EXPECT_EQ(read_file("store/real.dat"), pattern(6));
+    EXPECT_EQ(read_file("decoy/store/real.dat"), pattern(5));
     EXPECT_EQ(entries("store"), std::set<std::string>{"real.dat"});
     memset(namelist, 0, sizeof namelist);
     load_namelist();
     EXPECT_EQ(table_image(), pattern(6));
   }
+}
+
+// Names that lead to no file that may be written: the save fails, the load
+// leaves the table, and what is there stays as it was.
+TEST_F(DataFileTest, NameLeadingNowhereWritableIsNotSaved) {
+  struct Case {
+    const char* what;
+    void (*make)();
+  };
+  const Case cases[] = {
+      {"a link to itself", [] { fs::create_symlink("customer.dat", "customer.dat"); }},
+      {"two links to each other",
+       [] {
+         fs::create_symlink("hop.dat", "customer.dat");
+         fs::create_symlink("customer.dat", "hop.dat");
+       }},
+      // It cannot be read, so it cannot be merged with: never replaced.
+      {"a file the user may write but not read",
+       [] {
+         write_file("customer.dat", pattern(3));
+         ASSERT_EQ(chown("customer.dat", kA, kA), 0);
+         ASSERT_EQ(chmod("customer.dat", 0200), 0);
+       }},
+  };
+  ASSERT_EQ(chmod(".", 0777), 0);
+  alarm(20);  // a walk that went round a loop for good would hang here
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* name : {"customer.dat", "hop.dat"}) fs::remove(name);
+    c.make();
+    const std::string before = read_file("customer.dat");
+    int got = as_user(kA, kA, {}, [] {
+      bool saved = save(kFile, bytes_of(pattern(4)));
+      set_table(pattern(2));
+      load_namelist();
+      return (saved ? 1 : 0) + (table_image() == pattern(2) ? 0 : 2);
+    });
+    EXPECT_EQ(got, 0);
+    EXPECT_EQ(read_file("customer.dat"), before);
+    std::set<std::string> left = entries(".");
+    left.erase("hop.dat");
+    EXPECT_EQ(left, std::set<std::string>{"customer.dat"});
+  }
+  alarm(0);
 }
 
 TEST_F(DataFileTest, PermissionBitsKeptOrTakenFromTheUmask) {
@@ -353,12 +398,14 @@ TEST_F(DataFileTest, LinksInAStickySharedFolderFollowedOnlyWhenTrusted) {
     uid_t link_owner;
     std::optional<uid_t> hop_owner;  // customer.dat -> hop.dat -> real.dat
     bool followed;
+    bool setgid = false;  // shared/ of group kG, which every link made there gets
   };
   const Case cases[] = {
       {"another user's link, root saves", 0, kA, {}, false},
       {"the saver's own link", kA, kA, {}, true},
       {"the folder owner's link", kA, 0, {}, true},
       {"own link to another user's link", kA, kA, kB, false},
+      {"another user's link of the folder's group", kA, kB, {}, false, true},
   };
   const DataFile file{"shared/customer.dat", kImage};
   for (const Case& c : cases) {
@@ -367,7 +414,8 @@ TEST_F(DataFileTest, LinksInAStickySharedFolderFollowedOnlyWhenTrusted) {
     fs::remove_all("store");
     fs::create_directory("shared");
     fs::create_directory("store");
-    ASSERT_EQ(chmod("shared", 01777), 0);
+    ASSERT_EQ(chown("shared", 0, kG), 0);
+    ASSERT_EQ(chmod("shared", c.setgid ? 03777 : 01777), 0);
     ASSERT_EQ(chmod("store", 0777), 0);
     write_file("store/real.dat", pattern(5));
     ASSERT_EQ(chown("store/real.dat", c.saver, c.saver), 0);
@@ -378,9 +426,11 @@ TEST_F(DataFileTest, LinksInAStickySharedFolderFollowedOnlyWhenTrusted) {
       to = "hop.dat";
     }
     fs::create_symlink(to, "shared/customer.dat");
-    ASSERT_EQ(lchown("shared/customer.dat", c.link_owner, c.link_owner), 0);
+    ASSERT_EQ(lchown("shared/customer.dat", c.link_owner, c.setgid ? kG : c.link_owner), 0);
 
-    int got = as_user(c.saver, c.saver, {}, [&] {
+    std::vector<gid_t> groups;
+    if (c.setgid) groups.push_back(kG);
+    int got = as_user(c.saver, c.saver, groups, [&] {
       bool saved = save(file, bytes_of(pattern(6)));
       set_table(pattern(2));
       load(file, std::as_writable_bytes(std::span(namelist)));
@@ -415,7 +465,7 @@ TEST_F(DataFileTest, SavedInPlaceWhereARenameWouldNotKeepTheFile) {
        {"ro/customer.dat"},
        kA,
        [] { ASSERT_EQ(chmod("ro", 0555), 0); }},
-      // No folder to lock or clear: the file itself is locked.
+      // No folder to flush after a rename, nor to clear.
       {"folder the user cannot read",
        "ro/customer.dat",
        {"ro/customer.dat"},
@@ -530,44 +580,71 @@ TEST_F(DataFileTest, AccessListsKeepTheFileInPlace) {
   }
 }
 
-// Anyone who may read the folder may take its lock and keep it: a save then
+// Anyone who may open the file may take its lock and keep it: a save then
 // fails after a while, and a load leaves the table, instead of hanging.
 TEST_F(DataFileTest, ALockKeptByAnotherFailsTheSaveInsteadOfHanging) {
   write_file("customer.dat", pattern(3));
   set_table(pattern(4));
-  int folder = open(".", O_RDONLY | O_DIRECTORY);
-  ASSERT_EQ(flock(folder, LOCK_EX), 0);
+  int held = open("customer.dat", O_RDONLY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(save_namelist());
   load_namelist();
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
   EXPECT_EQ(read_file("customer.dat"), pattern(3));
   EXPECT_EQ(table_image(), pattern(4));
-  close(folder);  // and the lock with it
+  close(held);  // and the lock with it
   EXPECT_TRUE(save_namelist());
   EXPECT_EQ(read_file("customer.dat"), pattern(4));
 }
 
-// In a sticky folder anyone may write, a second name of another user's file
-// may have been planted there for a file elsewhere: root does not write through
-// it. The file's owner still may.
-TEST_F(DataFileTest, AHardLinkPlantedInAStickySharedFolderIsNotWrittenThrough) {
-  fs::create_directories("shared");
+// In a sticky folder anyone may write, a second name of a file may have been
+// planted there for a file elsewhere, whoever's file it is: it is never written
+// through. A saver who may rename it splits the link; anyone else fails.
+TEST_F(DataFileTest, AHardLinkInAStickySharedFolderIsNeverWrittenThrough) {
+  struct Case {
+    const char* what;
+    uid_t owner;
+    gid_t group;
+    mode_t mode;
+    uid_t saver;
+    std::vector<gid_t> groups;  // the saver's
+    bool saved;
+  };
+  const Case cases[] = {
+      {"another user's file, root saves", kA, kG, 0660, 0, {}, true},
+      {"the user's own private file, linked by another", kA, kA, 0600, kA, {}, true},
+      {"a file of the user's group, not the user's", kA, kG, 0660, kB, {kG}, false},
+  };
   fs::create_directories("store");
-  ASSERT_EQ(chmod("shared", 01777), 0);
-  write_file("store/secret.dat", pattern(3));
-  ASSERT_EQ(chown("store/secret.dat", kA, kA), 0);
-  fs::create_hard_link("store/secret.dat", "shared/customer.dat");
-  const DataFile file{"shared/customer.dat", kImage};
-  EXPECT_EQ(save_as(0, {}, file, 4), 1);
-  EXPECT_EQ(read_file("store/secret.dat"), pattern(3));
-  EXPECT_EQ(save_as(kA, {}, file, 5), 0);
-  EXPECT_EQ(read_file("store/secret.dat"), pattern(5));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all("shared");
+    fs::create_directories("shared");
+    ASSERT_EQ(chmod("shared", 01777), 0);
+    write_file("store/secret.dat", pattern(3));
+    ASSERT_EQ(chown("store/secret.dat", c.owner, c.group), 0);
+    ASSERT_EQ(chmod("store/secret.dat", c.mode), 0);
+    fs::create_hard_link("store/secret.dat", "shared/customer.dat");
+    int got = as_user(c.saver, c.saver, c.groups, [] {
+      return save(DataFile{"shared/customer.dat", kImage}, bytes_of(pattern(4))) ? 0 : 1;
+    });
+    EXPECT_EQ(got, c.saved ? 0 : 1);
+    EXPECT_EQ(read_file("store/secret.dat"), pattern(3));
+    struct stat st = stat_of("shared/customer.dat");
+    EXPECT_EQ(read_file("shared/customer.dat"), pattern(c.saved ? 4 : 3));
+    EXPECT_EQ(st.st_nlink, c.saved ? 1u : 2u);
+    EXPECT_EQ(st.st_uid, c.owner);
+    EXPECT_EQ(st.st_gid, c.group);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+    EXPECT_EQ(entries("shared"), std::set<std::string>{"customer.dat"});
+  }
 }
 
 // While one process is inside a save, another's waits, then decides from what
 // the first one wrote.
 TEST_F(DataFileTest, SecondProcessSaveWaitsForTheFirst) {
+  write_file("customer.dat", pattern(3));
   int entered[2], release[2], decided[2];
   ASSERT_EQ(pipe(entered), 0);
   ASSERT_EQ(pipe(release), 0);
@@ -601,6 +678,40 @@ TEST_F(DataFileTest, SecondProcessSaveWaitsForTheFirst) {
   }
   EXPECT_EQ(read_file("customer.dat"), second);
   for (int fd : {entered[0], entered[1], release[0], release[1], decided[0], decided[1]}) close(fd);
+}
+
+// With no file there is nothing to lock: two first saves decide side by side,
+// and the one that comes second to the name decides again from what the other
+// put there, instead of replacing it.
+TEST_F(DataFileTest, TwoFirstSavesNeverReplaceEachOther) {
+  int entered[2], release[2];
+  ASSERT_EQ(pipe(entered), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const std::string first = pattern(4), second = pattern(5);
+  pid_t one = fork();
+  if (one == 0) {
+    std::vector<std::optional<std::string>> seen;
+    bool saved = kFile.save([&](std::optional<std::string_view> now) {
+      seen.emplace_back(now);
+      char c;
+      if (seen.size() == 1 && (write(entered[1], "e", 1) != 1 || read(release[0], &c, 1) != 1))
+        _exit(2);
+      return SavePlan{SavePlan::kWrite, bytes_of(first)};
+    });
+    bool decided_again = seen.size() == 2 && !seen[0] && seen[1] == second;
+    _exit(saved && decided_again ? 0 : 1);
+  }
+  char c;
+  ASSERT_EQ(read(entered[0], &c, 1), 1);
+  EXPECT_TRUE(save(kFile, bytes_of(second)));
+  EXPECT_EQ(read_file("customer.dat"), second);
+  ASSERT_EQ(write(release[1], "r", 1), 1);
+  int status = 0;
+  waitpid(one, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(read_file("customer.dat"), first);
+  expect_only({"customer.dat"});
+  for (int fd : {entered[0], entered[1], release[0], release[1]}) close(fd);
 }
 
 }  // namespace
