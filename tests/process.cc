@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -232,8 +233,15 @@ termios PtySession::mode() const {
 
 void PtySession::signal(int sig) { kill(pid_, sig); }
 
-PipeSession::PipeSession(const std::string& dir) {
-  pid_ = start_on_pipes(dir, to_child_, from_child_, {});
+PipeSession::PipeSession(const std::string& dir, const std::function<void()>& before_exec) {
+  pid_ = start_on_pipes(dir, to_child_, from_child_, before_exec);
+}
+
+std::function<void()> as_user(uid_t uid, gid_t gid, std::vector<gid_t> groups) {
+  return [=] {
+    if (setgroups(groups.size(), groups.data()) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+      _exit(126);
+  };
 }
 
 RunResult PipeSession::finish(milliseconds limit) {

@@ -92,11 +92,16 @@ class PtySession : public Session {
 // orvel on pipes, with no controlling terminal.
 class PipeSession : public Session {
  public:
-  explicit PipeSession(const std::string& dir);
+  // before_exec runs in the child just before exec, as RunOptions' does.
+  explicit PipeSession(const std::string& dir, const std::function<void()>& before_exec = {});
 
   // Ends the input and waits for the child to end.
   RunResult finish(milliseconds limit = milliseconds{10000});
 };
+
+// A before_exec that makes the program run as user `uid` of group `gid` with
+// the other groups given (the tests run as root); exit status 126 when it cannot.
+std::function<void()> as_user(uid_t uid, gid_t gid, std::vector<gid_t> groups = {});
 
 // True when two terminal settings agree in everything a program may change.
 bool same_mode(const termios& a, const termios& b);

@@ -1,6 +1,8 @@
 // Two sessions of the program in one folder, each on its own pipes, taking turns
 // a prompt at a time: neither loses the other's records or changes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <random>
@@ -160,19 +162,40 @@ TEST(TwoSessions, FriendUpdateMenuKeepsTheOthersAdd) {
   EXPECT_EQ(expected.difference(dir.read("friend.dat")), "");
 }
 
+// The i-th add of a session: every field that shows says whose and which.
+CustomerText numbered(Who who, int i) {
+  std::string id = std::string("AB").substr(who, 1) + std::to_string(i);
+  CustomerText c = who == A ? kSmith : kJones;
+  c.cust_no = id, c.surname += id, c.tel_no += id;
+  return c;
+}
+
+// The file counts every add and holds each record once, in the counted slots.
+void expect_all_kept(const std::string& bytes, const std::vector<CustomerText>& records) {
+  Image<Customer> file = Image<Customer>::of(bytes);
+  ASSERT_EQ(file.bytes().size(), bytes.size()) << "not one whole image";
+  EXPECT_EQ(file[1].total, static_cast<int>(records.size()));
+  for (const CustomerText& c : records) {
+    SCOPED_TRACE(c.cust_no);
+    const Customer want = c.record();
+    int found = 0;
+    for (int slot = kSlots - static_cast<int>(records.size()); slot < kSlots; ++slot) {
+      found += memcmp(&file[slot], &want, offsetof(Customer, total)) == 0;
+    }
+    EXPECT_EQ(found, 1);
+  }
+}
+
 // Five adds in each session, their lines taken turn about at random: every
 // record of both lands in its own slot and the counter counts all ten.
 TEST(TwoSessions, RandomlyInterleavedAddsAreAllKept) {
-  std::vector<CustomerText> records[2];
+  std::vector<CustomerText> records;
   Steps lines[2];
   for (Who who : {A, B}) {
     lines[who] = {{who, "1\n", std::string(kCustomerMenu)}};
     for (int i = 0; i < 5; ++i) {
-      std::string id = std::string("AB").substr(who, 1) + std::to_string(i);
-      CustomerText c = who == A ? kSmith : kJones;
-      c.cust_no = id, c.surname += id, c.tel_no += id;
-      records[who].push_back(c);
-      lines[who] = lines[who] + add_customer(who, c);
+      records.push_back(numbered(who, i));
+      lines[who] = lines[who] + add_customer(who, records.back());
     }
   }
   std::mt19937 rng(12);
@@ -184,19 +207,56 @@ TEST(TwoSessions, RandomlyInterleavedAddsAreAllKept) {
   }
   TempDir dir;
   play(dir, steps);
+  expect_all_kept(dir.read("customer.dat"), records);
+}
 
-  Image<Customer> file = Image<Customer>::of(dir.read("customer.dat"));
-  EXPECT_EQ(file[1].total, 10);
-  for (Who who : {A, B}) {
-    for (const CustomerText& c : records[who]) {
-      SCOPED_TRACE(c.cust_no);
-      const Customer want = c.record();
-      int found = 0;
-      for (int slot = 490; slot < kSlots; ++slot) {
-        found += memcmp(&file[slot], &want, offsetof(Customer, total)) == 0;
-      }
-      EXPECT_EQ(found, 1);
+constexpr uid_t kOwner = 4242, kOther = 4343;  // users no account needs to exist for
+
+// The sharers differ in what they may do with the folder, or reach the file by
+// names in two folders; each types all its adds at once, so their saves meet.
+// Whatever each does (a rename, a write in place), one lock keeps them apart
+// and no add is lost.
+TEST(TwoSessions, SharersWithOtherRightsOrNamesLoseNoAdd) {
+  struct Case {
+    const char* what;
+    mode_t folder;     // of kOwner; customer.dat is kOwner's, mode 0666
+    bool two_folders;  // B works in other/, where customer.dat is a second name
+  };
+  const Case cases[] = {{"the other may not read the folder", 0711, false},
+                        {"the other may not read the folder but may write it", 0733, false},
+                        {"one file, two folders", 0755, true}};
+  constexpr int kAdds = 25;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    const std::string mine = dir.file("mine"), other = dir.file("other");
+    for (const std::string& folder : {mine, other}) {
+      ASSERT_EQ(mkdir(folder.c_str(), c.folder), 0);
+      ASSERT_EQ(chmod(folder.c_str(), c.folder), 0);
+      ASSERT_EQ(chown(folder.c_str(), kOwner, kOwner), 0);
     }
+    const std::string file = mine + "/customer.dat";
+    dir.write("mine/customer.dat", Image<Customer>().bytes());
+    ASSERT_EQ(chown(file.c_str(), kOwner, kOwner), 0);
+    ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+    if (c.two_folders) {
+      ASSERT_EQ(link(file.c_str(), (other + "/customer.dat").c_str()), 0);
+    }
+    PipeSession a(mine, testkit::as_user(kOwner, kOwner));
+    PipeSession b(c.two_folders ? other : mine, testkit::as_user(kOther, kOther));
+    std::vector<CustomerText> records;
+    std::string typed[2] = {"1\n", "1\n"};
+    for (int i = 0; i < kAdds; ++i) {
+      for (Who who : {A, B}) {
+        records.push_back(numbered(who, i));
+        for (const Step& step : add_customer(who, records.back())) typed[who] += step.typed;
+      }
+    }
+    a.send(typed[A] + "5\n4\n1\n");
+    b.send(typed[B] + "5\n4\n1\n");
+    for (PipeSession* s : {&a, &b}) EXPECT_TRUE(s->finish().exited_with(0));
+    expect_all_kept(testkit::read_file(file).value_or(""), records);
   }
 }
 
