@@ -43,6 +43,7 @@
 namespace orvel {
 
 void (*before_rename_for_test)() = nullptr;
+void (*after_write_in_place_for_test)() = nullptr;
 
 namespace {
 
@@ -204,6 +205,7 @@ bool write_runs(int fd, std::span<const std::byte> bytes, const std::vector<Rang
   for (const Range& r : runs) {
     if (!write_all(fd, bytes.subspan(r.from, r.to - r.from), static_cast<off_t>(r.from)))
       return false;
+    if (after_write_in_place_for_test) after_write_in_place_for_test();
   }
   return true;
 }
