@@ -99,8 +99,8 @@ TEST(KilledDuringAdds, EveryFileLeftHoldsItsCountedRecordsWhole) {
     bool in_place;
     int rounds;
   };
-  const Case cases[] = {{"the owner renames", false, 20},
-                        {"a group member writes in place", true, 20}};
+  const Case cases[] = {{"the owner renames", false, 15},
+                        {"a group member writes in place", true, 15}};
   constexpr int kAdds = 60;
   // How long a whole session takes here, so the kills land inside one.
   TempDir trial;
