@@ -15,6 +15,9 @@
 // - With no file yet there is nothing to lock: the name itself decides. The new
 //   file is linked in only where there is still none, and a save that finds one
 //   there meanwhile starts over, takes its lock and merges.
+// - Every temporary is locked by its maker from the moment it is made until it
+//   is in place or removed: a temporary whose lock anyone can take is a dead
+//   save's leftover, and only such are cleared.
 // - The kernel drops a dead process's locks, so a kill never leaves a file locked.
 //   Anyone who may open the file may hold its lock; waits are bounded.
 #include "records/data_file.h"
