@@ -32,14 +32,16 @@ float cost_of(const Rec& r, const RecordField& f) {
   return cost;
 }
 
-// `out` holds the file's field. Compared bitwise, so a cost of -0 or NaN set
-// here counts as a change.
+// `out` holds the file's field. A field this session wrote is its change even
+// at the base's value; else compared bitwise, so a cost of -0 or NaN set here
+// counts as a change.
 template <class Rec>
-void merge_field(const Rec& base, const Rec& mine, Rec& out, const RecordField& f) {
-  if (same(mine, base, f)) return;
+void merge_field(const Rec& base, const Rec& mine, Rec& out, const RecordField& f, bool written) {
+  if (!written && same(mine, base, f)) return;
   if (f.kind == FieldKind::kCost && !same(out, base, f)) {
-    // Both changed the cost: the amount added (or taken away) here goes on
-    // top of the file's, in the single precision the update uses.
+    // Both changed the cost: the amount added (or taken away) here goes on top
+    // of the file's, in the single precision the update uses; none where this
+    // session's updates came back to the base's cost.
     float sum = cost_of(out, f) + (cost_of(mine, f) - cost_of(base, f));
     memcpy(reinterpret_cast<std::byte*>(&out) + f.offset, &sum, sizeof sum);
     return;
@@ -76,7 +78,8 @@ uint32_t step_of(Slots<Rec> table) {
 }  // namespace
 
 template <class Rec>
-bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, std::span<Rec, kSlots> out) {
+bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, const Written<Rec>& written,
+           std::span<Rec, kSlots> out) {
   std::copy(theirs.begin(), theirs.end(), out.begin());
   const int32_t b = base[1].total, t = theirs[1].total;
   const uint32_t d = step_of(base), their_d = step_of(theirs);
@@ -92,7 +95,10 @@ bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, std::span<Rec, k
   }
   for (int slot = 0; slot < kSlots; ++slot) {
     if (added[slot]) continue;
-    for (const RecordField& f : fields_of<Rec>()) merge_field(base[slot], mine[slot], out[slot], f);
+    const std::span<const RecordField> fields = fields_of<Rec>();
+    for (size_t i = 0; i < fields.size(); ++i) {
+      merge_field(base[slot], mine[slot], out[slot], fields[i], written.has(slot, i));
+    }
   }
   if (k == 0) return true;
 
@@ -111,8 +117,10 @@ bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, std::span<Rec, k
 }
 
 template bool merge<Customer>(Slots<Customer>, Slots<Customer>, Slots<Customer>,
-                              std::span<Customer, kSlots>);
-template bool merge<Web>(Slots<Web>, Slots<Web>, Slots<Web>, std::span<Web, kSlots>);
-template bool merge<Friend>(Slots<Friend>, Slots<Friend>, Slots<Friend>, std::span<Friend, kSlots>);
+                              const Written<Customer>&, std::span<Customer, kSlots>);
+template bool merge<Web>(Slots<Web>, Slots<Web>, Slots<Web>, const Written<Web>&,
+                         std::span<Web, kSlots>);
+template bool merge<Friend>(Slots<Friend>, Slots<Friend>, Slots<Friend>, const Written<Friend>&,
+                            std::span<Friend, kSlots>);
 
 }  // namespace orvel
