@@ -16,6 +16,7 @@ namespace orvel {
 template <class Rec>
 class Written {
  public:
+  // Whether the field at `field` in fields_of<Rec>() of `slot` was written.
   bool has(int slot, size_t field) const { return bits_[size_t(slot) * kPerSlot + field]; }
   // Marks every field that the bytes [from, from + width) of the table touch.
   void mark(size_t from, size_t width);
