@@ -1,11 +1,14 @@
 // The prompts of every dialogue: a text, then the read that answers it.
 #include "dialogue/prompts.h"
 
+#include "records/written.h"
+
 namespace orvel {
 
 void ask_word(Literal prompt, std::span<char> field) {
   con().text(prompt);
   con().word_input(field);
+  mark_written(field.data(), field.size());
 }
 
 void ask_value(Literal prompt, std::span<char> value) {
@@ -16,6 +19,7 @@ void ask_value(Literal prompt, std::span<char> value) {
 void ask_line(Literal prompt, std::span<char> field) {
   con().text(prompt);
   con().line_input(field);
+  mark_written(field.data(), field.size());
 }
 
 void show_today() {

@@ -10,107 +10,38 @@ namespace orvel {
 
 namespace {
 
-enum class Kind { kText, kInt, kCost };
-
-struct Field {
-  size_t offset;
-  size_t width;
-  Kind kind;
-};
-
-#define ORVEL_FIELD(Rec, name, kind) \
-  Field { offsetof(Rec, name), sizeof(Rec::name), Kind::kind }
-
-constexpr Field kCustomerFields[] = {
-    ORVEL_FIELD(Customer, fname, kText),   ORVEL_FIELD(Customer, surname, kText),
-    ORVEL_FIELD(Customer, cust_no, kText), ORVEL_FIELD(Customer, cust_title, kText),
-    ORVEL_FIELD(Customer, street, kText),  ORVEL_FIELD(Customer, town, kText),
-    ORVEL_FIELD(Customer, city, kText),    ORVEL_FIELD(Customer, p_code, kText),
-    ORVEL_FIELD(Customer, dob, kText),     ORVEL_FIELD(Customer, tel_no, kText),
-    ORVEL_FIELD(Customer, r_date, kText),  ORVEL_FIELD(Customer, total, kInt),
-    ORVEL_FIELD(Customer, num, kInt),
-};
-
-constexpr Field kWebFields[] = {
-    ORVEL_FIELD(Web, web_no, kText),   ORVEL_FIELD(Web, cust_no, kText),
-    ORVEL_FIELD(Web, web_name, kText), ORVEL_FIELD(Web, url, kText),
-    ORVEL_FIELD(Web, email, kText),    ORVEL_FIELD(Web, s_date, kText),
-    ORVEL_FIELD(Web, a_date, kText),   ORVEL_FIELD(Web, paid, kText),
-    ORVEL_FIELD(Web, com, kText),      ORVEL_FIELD(Web, cost, kCost),
-    ORVEL_FIELD(Web, total, kInt),     ORVEL_FIELD(Web, num, kInt),
-};
-
-constexpr Field kFriendFields[] = {
-    ORVEL_FIELD(Friend, f_no, kText),    ORVEL_FIELD(Friend, fname, kText),
-    ORVEL_FIELD(Friend, surname, kText), ORVEL_FIELD(Friend, email, kText),
-    ORVEL_FIELD(Friend, url, kText),     ORVEL_FIELD(Friend, street, kText),
-    ORVEL_FIELD(Friend, town, kText),    ORVEL_FIELD(Friend, city, kText),
-    ORVEL_FIELD(Friend, p_code, kText),  ORVEL_FIELD(Friend, dob, kText),
-    ORVEL_FIELD(Friend, tel_no, kText),  ORVEL_FIELD(Friend, mob_no, kText),
-    ORVEL_FIELD(Friend, total, kInt),    ORVEL_FIELD(Friend, num, kInt),
-};
-
-#undef ORVEL_FIELD
-
-// Every byte of the record in exactly one field, in order.
-template <size_t N>
-constexpr bool covers(const Field (&fields)[N], size_t size) {
-  size_t at = 0;
-  for (const Field& f : fields) {
-    if (f.offset != at || f.width == 0) return false;
-    at += f.width;
-  }
-  return at == size;
-}
-static_assert(covers(kCustomerFields, sizeof(Customer)));
-static_assert(covers(kWebFields, sizeof(Web)));
-static_assert(covers(kFriendFields, sizeof(Friend)));
-
 template <class Rec>
-std::span<const Field> fields_of();
-template <>
-std::span<const Field> fields_of<Customer>() {
-  return kCustomerFields;
-}
-template <>
-std::span<const Field> fields_of<Web>() {
-  return kWebFields;
-}
-template <>
-std::span<const Field> fields_of<Friend>() {
-  return kFriendFields;
-}
-
-template <class Rec>
-const std::byte* at(const Rec& r, const Field& f) {
+const std::byte* at(const Rec& r, const RecordField& f) {
   return reinterpret_cast<const std::byte*>(&r) + f.offset;
 }
 
 template <class Rec>
-bool same(const Rec& a, const Rec& b, const Field& f) {
+bool same(const Rec& a, const Rec& b, const RecordField& f) {
   return memcmp(at(a, f), at(b, f), f.width) == 0;
 }
 
 template <class Rec>
-void copy_field(Rec& to, const Rec& from, const Field& f) {
+void copy_field(Rec& to, const Rec& from, const RecordField& f) {
   memcpy(reinterpret_cast<std::byte*>(&to) + f.offset, at(from, f), f.width);
 }
 
 template <class Rec>
-float cost_of(const Rec& r, const Field& f) {
+float cost_of(const Rec& r, const RecordField& f) {
   float cost;
   memcpy(&cost, at(r, f), sizeof cost);
   return cost;
 }
 
-// `out` holds the file's field. Compared bitwise, so a cost of -0 or NaN set
-// here counts as a change.
+// `out` holds the file's field. A field this session wrote is its change even
+// at the base's value; else compared bitwise, so a cost of -0 or NaN set here
+// counts as a change.
 template <class Rec>
-void merge_field(const Rec& base, const Rec& mine, Rec& out, const Field& f) {
-  if (same(mine, base, f)) return;
-  if (f.kind == Kind::kCost && !same(out, base, f)) {
-    // Both changed the cost: the amount added (or taken away) here goes on
-    // top of the file's, in the single precision the update uses.
+void merge_field(const Rec& base, const Rec& mine, Rec& out, const RecordField& f, bool written) {
+  if (!written && same(mine, base, f)) return;
+  if (f.kind == FieldKind::kCost && !same(out, base, f)) {
+    // Both changed the cost: the amount added (or taken away) here goes on top
+    // of the file's, in the single precision the update uses; none where this
+    // session's updates came back to the base's cost.
     float sum = cost_of(out, f) + (cost_of(mine, f) - cost_of(base, f));
     memcpy(reinterpret_cast<std::byte*>(&out) + f.offset, &sum, sizeof sum);
     return;
@@ -147,7 +78,8 @@ uint32_t step_of(Slots<Rec> table) {
 }  // namespace
 
 template <class Rec>
-bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, std::span<Rec, kSlots> out) {
+bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, const Written<Rec>& written,
+           std::span<Rec, kSlots> out) {
   std::copy(theirs.begin(), theirs.end(), out.begin());
   const int32_t b = base[1].total, t = theirs[1].total;
   const uint32_t d = step_of(base), their_d = step_of(theirs);
@@ -163,7 +95,10 @@ bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, std::span<Rec, k
   }
   for (int slot = 0; slot < kSlots; ++slot) {
     if (added[slot]) continue;
-    for (const Field& f : fields_of<Rec>()) merge_field(base[slot], mine[slot], out[slot], f);
+    const std::span<const RecordField> fields = fields_of<Rec>();
+    for (size_t i = 0; i < fields.size(); ++i) {
+      merge_field(base[slot], mine[slot], out[slot], fields[i], written.has(slot, i));
+    }
   }
   if (k == 0) return true;
 
@@ -173,8 +108,8 @@ bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, std::span<Rec, k
     std::optional<int> to = slot_at(advanced(t, their_d, i));
     if (!to) return false;
     const Rec& record = mine[*slot_at(advanced(b, d, i))];
-    for (const Field& f : fields_of<Rec>()) {
-      if (f.kind != Kind::kInt) copy_field(out[*to], record, f);
+    for (const RecordField& f : fields_of<Rec>()) {
+      if (f.kind != FieldKind::kInt) copy_field(out[*to], record, f);
     }
   }
   out[1].total = advanced(t, their_d, k);
@@ -182,8 +117,10 @@ bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, std::span<Rec, k
 }
 
 template bool merge<Customer>(Slots<Customer>, Slots<Customer>, Slots<Customer>,
-                              std::span<Customer, kSlots>);
-template bool merge<Web>(Slots<Web>, Slots<Web>, Slots<Web>, std::span<Web, kSlots>);
-template bool merge<Friend>(Slots<Friend>, Slots<Friend>, Slots<Friend>, std::span<Friend, kSlots>);
+                              const Written<Customer>&, std::span<Customer, kSlots>);
+template bool merge<Web>(Slots<Web>, Slots<Web>, Slots<Web>, const Written<Web>&,
+                         std::span<Web, kSlots>);
+template bool merge<Friend>(Slots<Friend>, Slots<Friend>, Slots<Friend>, const Written<Friend>&,
+                            std::span<Friend, kSlots>);
 
 }  // namespace orvel

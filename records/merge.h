@@ -4,6 +4,7 @@
 #include <span>
 
 #include "records/records.h"
+#include "records/written.h"
 
 namespace orvel {
 
@@ -12,12 +13,15 @@ using Slots = std::span<const Rec, kSlots>;
 
 // The table to save when another session saved the file since this session's
 // base. base: the table as this session last loaded or saved it; mine: this
-// session's table now; theirs: the file now, laid over base as a load lays it.
-// A field this session changed takes its value, any other field the file's;
+// session's table now; theirs: the file now, laid over base as a load lays it;
+// written: the fields this session wrote since base. A field this session
+// changed or wrote takes its value (a value typed again over another session's
+// change is a change too), any other field the file's;
 // this session's adds move to the slots the file's counter gives them, and a
 // web page's cost gets this session's amount added to the file's. False when
 // an add finds no slot inside the table; `out` is then unspecified.
 template <class Rec>
-bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, std::span<Rec, kSlots> out);
+bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, const Written<Rec>& written,
+           std::span<Rec, kSlots> out);
 
 }  // namespace orvel

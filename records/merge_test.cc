@@ -38,6 +38,12 @@ void add(Images<Customer>& image, const Customer& r) {
   image[1].total += image[2].num + 1;
 }
 
+// Marks the field at `offset` of `slot` written, as a prompt writing it would.
+template <class Rec>
+void mark(Written<Rec>& written, int slot, size_t offset) {
+  written.mark(slot * sizeof(Rec) + offset, 1);
+}
+
 const Customer kSmith = customer("12", "Smith", "1 High St", "0123");
 const Customer kJones = customer("20", "Jones", "3 Mill La", "0456");
 const Customer kBrown = customer("30", "Brown", "5 Park Rd", "0789");
@@ -49,7 +55,8 @@ TEST(Merge, CustomersFieldByFieldWithAddsCounted) {
     const char* what;
     Edit mine, theirs, expected;  // each applied to the base
     bool merges = true;
-    int32_t num = 0;  // the base's step less one
+    int32_t num = 0;           // the base's step less one
+    bool tel_written = false;  // this session typed slot 499's telephone
   } cases[] = {
       {"nothing changed", {}, {}, {}},
       {"each side a different field of one record", [](auto& t) { put(t[499].tel_no, "0999"); },
@@ -79,6 +86,17 @@ TEST(Merge, CustomersFieldByFieldWithAddsCounted) {
       {"the file's own step places this session's add and steps the counter",
        [](auto& t) { add(t, kJones); }, [](auto& t) { t[2].num = 4, add(t, kBrown); },
        [](auto& t) { t[2].num = 4, add(t, kBrown), add(t, kJones); }},
+      {"a field typed again at its base value over the file's change: this session's",
+       {},
+       [](auto& t) { put(t[499].tel_no, "0777"); },
+       {},
+       true,
+       0,
+       true},
+      {"a field neither typed nor changed here: the file's",
+       {},
+       [](auto& t) { put(t[499].tel_no, "0777"); },
+       [](auto& t) { put(t[499].tel_no, "0777"); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -89,7 +107,10 @@ TEST(Merge, CustomersFieldByFieldWithAddsCounted) {
     if (c.mine) c.mine(mine);
     if (c.theirs) c.theirs(theirs);
     if (c.expected) c.expected(expected);
-    ASSERT_EQ(merge<Customer>(slots(base), slots(mine), slots(theirs), slots(out)), c.merges);
+    Written<Customer> written;
+    if (c.tel_written) mark(written, 499, offsetof(Customer, tel_no));
+    ASSERT_EQ(merge<Customer>(slots(base), slots(mine), slots(theirs), written, slots(out)),
+              c.merges);
     if (!c.merges) continue;
     EXPECT_EQ(memcmp(out.data(), expected.data(), sizeof(Customer) * kSlots), 0);
   }
@@ -100,11 +121,13 @@ TEST(Merge, CustomersFieldByFieldWithAddsCounted) {
 TEST(Merge, CostAmountsAddUp) {
   const struct {
     float base, mine, theirs, merged;
+    bool written = true;  // this session's update set the cost
   } cases[] = {
       {150, 175, 160, 185},  // +25 here, +10 there
       {150, 125, 160, 135},  // -25 here, +10 there
-      {150, 175, 150, 175}, {150, 150, 160, 160},
-      {1e8f, 1, 1e8f, 1},  // 1e8 + (1 - 1e8) would be 0 in single precision
+      {150, 175, 150, 175}, {150, 150, 160, 160, false},
+      {150, 150, 160, 160},  // +25 and -25 here: nothing to add to the file's
+      {1e8f, 1, 1e8f, 1},    // 1e8 + (1 - 1e8) would be 0 in single precision
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.base << " " << c.mine << " " << c.theirs);
@@ -114,8 +137,47 @@ TEST(Merge, CostAmountsAddUp) {
     Images<Web> mine = base, theirs = base;
     mine[499].cost = c.mine;
     theirs[499].cost = c.theirs;
-    ASSERT_TRUE(merge<Web>(slots(base), slots(mine), slots(theirs), slots(out)));
+    Written<Web> written;
+    if (c.written) mark(written, 499, offsetof(Web, cost));
+    ASSERT_TRUE(merge<Web>(slots(base), slots(mine), slots(theirs), written, slots(out)));
     EXPECT_EQ(out[499].cost, c.merged);
+  }
+}
+
+// An add goes to 499 less the file's counter, stepped by the file's step;
+// where that is outside 0..499 the merge fails and writes nothing outside
+// `out` (guard records on both sides of it).
+TEST(Merge, AddsOutsideTheTableFail) {
+  const struct {
+    const char* what;
+    int32_t counter, num;  // the file's
+    int adds;              // this session's, from an empty base
+    bool merges;
+    int last_slot;  // where the last add lands, when it merges
+  } cases[] = {
+      {"counter 0: slot 499", 0, 0, 1, true, 499},
+      {"counter 499: slot 0", 499, 0, 1, true, 0},
+      {"counter 500: slot -1", 500, 0, 1, false, 0},
+      {"counter -1: slot 500", -1, 0, 1, false, 0},
+      {"a step of -1 from 0: the second add at slot 500", 0, -2, 2, false, 0},
+      {"a step of -1 from 499: the second add at slot 1", 499, -2, 2, true, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Images<Customer> base(kSlots), mine(kSlots), theirs(kSlots);
+    for (int i = 0; i < c.adds; ++i) add(mine, i + 1 < c.adds ? kBrown : kJones);
+    theirs[1].total = c.counter, theirs[2].num = c.num;
+    Customer guard;
+    memset(&guard, 0x5a, sizeof guard);
+    Images<Customer> guarded(kSlots + 2, guard);
+    std::span<Customer, kSlots> out(guarded.data() + 1, kSlots);
+    ASSERT_EQ(merge<Customer>(slots(base), slots(mine), slots(theirs), Written<Customer>{}, out),
+              c.merges);
+    EXPECT_EQ(memcmp(&guarded.front(), &guard, sizeof guard), 0);
+    EXPECT_EQ(memcmp(&guarded.back(), &guard, sizeof guard), 0);
+    if (c.merges) {
+      EXPECT_STREQ(out[c.last_slot].cust_no, "20");
+    }
   }
 }
 

@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <type_traits>
+
+#include "records/fields.h"
 
 namespace orvel {
 
@@ -64,31 +68,46 @@ struct Friend {
 
 #pragma pack(pop)
 
-static_assert(sizeof(Customer) == 180);
-static_assert(offsetof(Customer, fname) == 0 && offsetof(Customer, surname) == 20);
-static_assert(offsetof(Customer, cust_no) == 35 && offsetof(Customer, cust_title) == 39);
-static_assert(offsetof(Customer, street) == 45 && offsetof(Customer, town) == 75);
-static_assert(offsetof(Customer, city) == 100 && offsetof(Customer, p_code) == 115);
-static_assert(offsetof(Customer, dob) == 122 && offsetof(Customer, tel_no) == 137);
-static_assert(offsetof(Customer, r_date) == 157 && offsetof(Customer, total) == 172);
-static_assert(offsetof(Customer, num) == 176);
+// Each record's fields in order, at the offsets the data files have always had
+// them: the merge and the written marks go by these lists, and the compiler
+// holds them to the layouts above, field by field and whole.
+#define FIELD_AT(Rec, name, at) record_field<decltype(Rec::name), offsetof(Rec, name), at>()
 
-static_assert(sizeof(Web) == 217);
-static_assert(offsetof(Web, web_no) == 0 && offsetof(Web, cust_no) == 4);
-static_assert(offsetof(Web, web_name) == 8 && offsetof(Web, url) == 33);
-static_assert(offsetof(Web, email) == 73 && offsetof(Web, s_date) == 103);
-static_assert(offsetof(Web, a_date) == 118 && offsetof(Web, paid) == 133);
-static_assert(offsetof(Web, com) == 135 && offsetof(Web, cost) == 205);
-static_assert(offsetof(Web, total) == 209 && offsetof(Web, num) == 213);
+inline constexpr RecordField kCustomerFields[] = {
+    FIELD_AT(Customer, fname, 0),    FIELD_AT(Customer, surname, 20),
+    FIELD_AT(Customer, cust_no, 35), FIELD_AT(Customer, cust_title, 39),
+    FIELD_AT(Customer, street, 45),  FIELD_AT(Customer, town, 75),
+    FIELD_AT(Customer, city, 100),   FIELD_AT(Customer, p_code, 115),
+    FIELD_AT(Customer, dob, 122),    FIELD_AT(Customer, tel_no, 137),
+    FIELD_AT(Customer, r_date, 157), FIELD_AT(Customer, total, 172),
+    FIELD_AT(Customer, num, 176)};
+static_assert(covers(kCustomerFields, sizeof(Customer), 180));
 
-static_assert(sizeof(Friend) == 259);
-static_assert(offsetof(Friend, f_no) == 0 && offsetof(Friend, fname) == 4);
-static_assert(offsetof(Friend, surname) == 24 && offsetof(Friend, email) == 39);
-static_assert(offsetof(Friend, url) == 69 && offsetof(Friend, street) == 119);
-static_assert(offsetof(Friend, town) == 149 && offsetof(Friend, city) == 174);
-static_assert(offsetof(Friend, p_code) == 189 && offsetof(Friend, dob) == 196);
-static_assert(offsetof(Friend, tel_no) == 211 && offsetof(Friend, mob_no) == 231);
-static_assert(offsetof(Friend, total) == 251 && offsetof(Friend, num) == 255);
+inline constexpr RecordField kWebFields[] = {
+    FIELD_AT(Web, web_no, 0),   FIELD_AT(Web, cust_no, 4), FIELD_AT(Web, web_name, 8),
+    FIELD_AT(Web, url, 33),     FIELD_AT(Web, email, 73),  FIELD_AT(Web, s_date, 103),
+    FIELD_AT(Web, a_date, 118), FIELD_AT(Web, paid, 133),  FIELD_AT(Web, com, 135),
+    FIELD_AT(Web, cost, 205),   FIELD_AT(Web, total, 209), FIELD_AT(Web, num, 213)};
+static_assert(covers(kWebFields, sizeof(Web), 217));
+
+inline constexpr RecordField kFriendFields[] = {
+    FIELD_AT(Friend, f_no, 0),    FIELD_AT(Friend, fname, 4),    FIELD_AT(Friend, surname, 24),
+    FIELD_AT(Friend, email, 39),  FIELD_AT(Friend, url, 69),     FIELD_AT(Friend, street, 119),
+    FIELD_AT(Friend, town, 149),  FIELD_AT(Friend, city, 174),   FIELD_AT(Friend, p_code, 189),
+    FIELD_AT(Friend, dob, 196),   FIELD_AT(Friend, tel_no, 211), FIELD_AT(Friend, mob_no, 231),
+    FIELD_AT(Friend, total, 251), FIELD_AT(Friend, num, 255)};
+static_assert(covers(kFriendFields, sizeof(Friend), 259));
+
+#undef FIELD_AT
+
+template <class Rec>
+constexpr std::span<const RecordField> fields_of() {
+  if constexpr (std::is_same_v<Rec, Customer>) return kCustomerFields;
+  if constexpr (std::is_same_v<Rec, Web>) return kWebFields;
+  static_assert(std::is_same_v<Rec, Customer> || std::is_same_v<Rec, Web> ||
+                std::is_same_v<Rec, Friend>);
+  return kFriendFields;
+}
 
 // The tables, process-wide and zero at start; each is its data file's image.
 extern Customer namelist[kSlots];

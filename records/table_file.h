@@ -13,6 +13,7 @@
 #include "records/data_file.h"
 #include "records/merge.h"
 #include "records/records.h"
+#include "records/written.h"
 
 namespace orvel {
 
@@ -24,18 +25,20 @@ class TableFile {
 
   // Lays the file's bytes over the start of the table (a missing file changes
   // nothing, a short one only what it covers) and takes both as the new base:
-  // the table and the base come from one read.
+  // the table and the base come from one read, and no field is written since.
   void load(std::span<Rec, kSlots> table) {
     std::optional<std::string_view> now = file_.read();
     if (now) lay_over(*now, table);
     std::copy(table.begin(), table.end(), base_.begin());
     remember(now);
+    clear_written<Rec>(table);
   }
 
   // Writes nothing when the file already holds the table; writes the table when
   // the file is still the base; else merges in what another session saved since
   // and writes that. Afterwards the table holds what the file holds and is the
-  // new base. False: the file, the table and the base are as they were.
+  // new base, with no field written since. False: the file, the table, the base
+  // and the written marks are as they were.
   bool save(std::span<Rec, kSlots> table) {
     bool is_merged = false;
     const std::span<const std::byte> mine = std::as_bytes(table);
@@ -46,7 +49,7 @@ class TableFile {
       std::vector<Rec> theirs = base_;
       if (now) lay_over(*now, slots(theirs));
       merged_.resize(kSlots);
-      if (!merge<Rec>(slots(base_), table, slots(theirs), slots(merged_)))
+      if (!merge<Rec>(slots(base_), table, slots(theirs), written_in<Rec>(table), slots(merged_)))
         return {SavePlan::kFail, {}};
       is_merged = true;
       std::span<const std::byte> image = std::as_bytes(std::span(merged_));
@@ -57,6 +60,7 @@ class TableFile {
     if (is_merged) std::copy(merged_.begin(), merged_.end(), table.begin());
     std::copy(table.begin(), table.end(), base_.begin());
     remember(std::string_view(reinterpret_cast<const char*>(table.data()), table.size_bytes()));
+    clear_written<Rec>(table);
     return true;
   }
 

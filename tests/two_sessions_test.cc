@@ -104,12 +104,17 @@ TEST(TwoSessions, InterleavedAddsAreBothKept) {
   EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
 }
 
+// The customer file the update tests start from: kSmith alone, in slot 499.
+Image<Customer> smith_alone() {
+  Image<Customer> image;
+  image[499] = kSmith.record();
+  image.counter(1);
+  return image;
+}
+
 TEST(TwoSessions, ChangesToTwoFieldsOfOneRecordAreBothKept) {
   TempDir dir;
-  Image<Customer> before;
-  before[499] = kSmith.record();
-  before.counter(1);
-  dir.write("customer.dat", before.bytes());
+  dir.write("customer.dat", smith_alone().bytes());
   const std::string ask_id(kAskCustomerId), menu(kUpdateCustomerMenu);
   play(dir, {{A, "1\n4\n", ask_id},
              {B, "1\n4\n", ask_id},
@@ -129,6 +134,27 @@ TEST(TwoSessions, ChangesToTwoFieldsOfOneRecordAreBothKept) {
   expected[499] = after.record();
   expected.counter(1);
   EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+}
+
+// B's menu was drawn before A changed the street and the telephone; B then
+// types their old values: B's is the later change, so the file keeps it.
+TEST(TwoSessions, ValuesTypedBackOverTheOthersChangeAreKept) {
+  TempDir dir;
+  dir.write("customer.dat", smith_alone().bytes());
+  const std::string ask_id(kAskCustomerId), menu(kUpdateCustomerMenu);
+  auto address = [&](Who who, const std::string& street) {
+    return Steps{{who, "1\n", "\n Enter New STREET: "},
+                 {who, street + "\nOldham\nLondon\nAB1 2\n", menu}};
+  };
+  auto telephone = [&](Who who, const std::string& tel) {
+    return Steps{{who, "2\n", std::string(kAskNewTelephone)}, {who, tel + "\n", menu}};
+  };
+  play(dir,
+       Steps{{A, "1\n4\n", ask_id}, {B, "1\n4\n", ask_id}, {A, "12\n", menu}, {B, "12\n", menu}} +
+           address(A, "9 New Rd") + telephone(A, "0999") + address(B, kSmith.street) +
+           telephone(B, kSmith.tel_no) +
+           Steps{{A, "3\n", std::string(kCustomerMenu)}, {B, "3\n", std::string(kCustomerMenu)}});
+  EXPECT_EQ(smith_alone().difference(dir.read("customer.dat")), "");
 }
 
 TEST(TwoSessions, TwoCostAdditionsBothCount) {

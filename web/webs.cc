@@ -7,6 +7,7 @@
 #include "dialogue/menu.h"
 #include "dialogue/prompts.h"
 #include "dialogue/table_dialogue.h"
+#include "records/written.h"
 
 namespace orvel {
 
@@ -50,6 +51,7 @@ void Webs::add_web() {
   float cost = r.cost;  // the field is packed: read the number beside it
   con().number_input(cost);
   r.cost = cost;
+  mark_written(&r.cost, sizeof r.cost);
   ask_word("\n PAID (Y/N): ", r.paid);
   ask_line("\n PAGE DESCRIPTION & COMMENTS: ", r.com);
   save_web();
@@ -114,11 +116,13 @@ void Webs::update_web() {
           con().text("\n Enter ADD To COST ");
           con().number_input(add);
           r.cost = r.cost + add;
+          mark_written(&r.cost, sizeof r.cost);
         })},
        {'5', change_each([&](Web& r) {
           con().text("\n Enter To TAKAWEY From COST ");
           con().number_input(takawey);
           r.cost = r.cost - takawey;
+          mark_written(&r.cost, sizeof r.cost);
         })},
        {'6', change_each([&](Web& r) {
           ask_new_value("\n Enter To Update PAID (Y/N): ", u_paid, r.paid);
