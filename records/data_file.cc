@@ -27,15 +27,17 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -101,28 +103,44 @@ struct Held {
   Place at;
   Fd file;  // none: there is no file of that name
   struct stat st {};
+  timespec before{};  // the time just before `st` was taken
 };
 
+// A name with no folder in it is looked up in the working folder itself; any
+// other, or one that turns out to be a link, is walked by the link rules.
+std::optional<Place> place_of(const std::string& path, bool walk) {
+  if (!walk && path.find('/') == std::string::npos) return Place{Fd(AT_FDCWD), path};
+  return find_place(path);
+}
+
 // Follows the name, opens what it leads to (for a save, for writing too: see
-// above) and locks it; then follows the name again, by the same link rules, and
-// starts over when it leads elsewhere now. Nullopt: no place, a file that is not
-// a regular file, one that may not be opened so, or no lock in time.
+// above) and locks it; then looks at the name again (by the same link rules)
+// and starts over when it leads elsewhere now. Nullopt: no place, a file that
+// is not a regular file, one that may not be opened so, or no lock in time.
 std::optional<Held> hold(const std::string& path, int how, Clock::time_point deadline) {
+  bool walk = false;
   do {
-    std::optional<Place> first = find_place(path);
+    std::optional<Place> first = place_of(path, walk);
     if (!first) return std::nullopt;
     Held h;
     h.file = open_file(*first, how == LOCK_EX ? O_RDWR : O_RDONLY);
+    if (!h.file && errno == ELOOP && !walk) {
+      walk = true;  // the name is a link
+      continue;
+    }
     if (!h.file) {
       if (errno != ENOENT) return std::nullopt;  // also a file we may not read
       h.at = std::move(*first);
       return h;
     }
-    if (fstat(h.file.get(), &h.st) != 0 || !S_ISREG(h.st.st_mode)) return std::nullopt;
     if (!take(h.file.get(), how, deadline)) return std::nullopt;
-    std::optional<Place> now = find_place(path);
+    clock_gettime(CLOCK_REALTIME, &h.before);
+    if (fstat(h.file.get(), &h.st) != 0 || !S_ISREG(h.st.st_mode)) return std::nullopt;
+    std::optional<Place> now = walk ? find_place(path) : std::move(first);
     if (!now) return std::nullopt;
-    if (names(now->folder.get(), now->name, h.file.get())) {
+    struct stat named;
+    if (fstatat(now->folder.get(), now->name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        same_inode(named, h.st)) {
       h.at = std::move(*now);
       return h;
     }
@@ -130,28 +148,31 @@ std::optional<Held> hold(const std::string& path, int how, Clock::time_point dea
   return std::nullopt;
 }
 
-// The bytes of the data file read last, kept for the next read: one buffer for
-// every data file, as the program reads one file at a time.
-std::string& file_bytes() {
+// The bytes of the data file a save read last: one buffer for every data
+// file, as the program reads one file at a time, given its room once.
+std::string& file_bytes(size_t limit) {
   static std::string bytes;
+  if (bytes.capacity() < limit) bytes.reserve(limit);
   return bytes;
 }
 
-// Reads the open file from its start straight into `into`, whose room is kept
-// from one read to the next: a table's image is read at every display of its menu.
-bool read_file(int fd, off_t size, size_t limit, std::string& into) {
-  into.resize(std::min(limit, static_cast<size_t>(size)));
+// Reads the open file from its start straight into `into` and the byte after
+// into `past`, so a longer file shows as one; stops at the end, or once the
+// size the file had under the lock is read. The bytes read.
+std::optional<size_t> read_file(int fd, off_t size, std::span<std::byte> into, std::byte& past) {
+  const size_t limit = into.size() + 1;
   size_t got = 0;
-  while (got < limit) {
-    if (got == into.size()) into.resize(std::min(limit, into.size() + 4096));  // it grew
-    ssize_t n = pread(fd, into.data() + got, into.size() - got, static_cast<off_t>(got));
+  for (;;) {
+    iovec parts[2];
+    int count = 0;
+    if (got < into.size()) parts[count++] = {into.data() + got, into.size() - got};
+    parts[count++] = {&past, 1};
+    ssize_t n = preadv(fd, parts, count, static_cast<off_t>(got));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
+    if (n < 0) return std::nullopt;
     got += static_cast<size_t>(n);
+    if (n == 0 || got >= limit || got >= static_cast<size_t>(size)) return got;
   }
-  into.resize(got);
-  return true;
 }
 
 bool write_all(int fd, std::span<const std::byte> bytes, off_t at) {
@@ -250,34 +271,24 @@ bool without_acls(int file, int folder) {
 }
 
 // A folder that anyone may write but only a name's owner may rename in, like /tmp.
-bool shared_sticky(int folder) {
-  struct stat st;
-  return fstat(folder, &st) != 0 || ((st.st_mode & S_ISVTX) && (st.st_mode & S_IWOTH));
-}
-
-// The folder open for reading, to be flushed after a rename: none where the
-// user may not read it, and a folder we cannot flush is no place for a rename.
-Fd open_folder_to_flush(const Place& at) {
-  return Fd(openat(at.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+bool shared_sticky(const struct stat& folder) {
+  return (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
 }
 
 // A rename only where the new file keeps what the old one had, and can be made:
 // one name (in a shared sticky folder a second name is no reason to stay, see
-// save), the same file system, a folder we may write, our file (or root).
-bool renamable(const Held& h, int folder, bool split_allowed) {
-  struct stat st;
-  if (folder < 0 || fstat(folder, &st) != 0) return false;
-  return (h.st.st_nlink == 1 || split_allowed) && st.st_dev == h.st.st_dev &&
+// save), the same file system, a folder we may write and flush (open for
+// reading), our file (or root).
+bool renamable(const Held& h, int folder, const struct stat& folder_st, bool split_allowed) {
+  return folder >= 0 && (h.st.st_nlink == 1 || split_allowed) && folder_st.st_dev == h.st.st_dev &&
          faccessat(folder, ".", W_OK, 0) == 0 && (geteuid() == 0 || h.st.st_uid == geteuid()) &&
          without_acls(h.file.get(), folder);
 }
 
 // Root gives the file back to its owner and group; anyone may set a group of
 // their own. Refused, the file is written in place instead, where it may be.
-bool restore_owner(int fd, const struct stat& old) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return false;
-  if (st.st_uid == old.st_uid && st.st_gid == old.st_gid) return true;
+bool restore_owner(int fd, const struct stat& temp, const struct stat& old) {
+  if (temp.st_uid == old.st_uid && temp.st_gid == old.st_gid) return true;
   return fchown(fd, old.st_uid, old.st_gid) == 0;
 }
 
@@ -303,18 +314,33 @@ void clear_leftovers(const Place& at, int folder) {
   closedir(dir);
 }
 
+// Six letters or digits from the kernel's random bytes: nothing to build or
+// seed per save, and no guess of another session's next name.
+void random_suffix(std::string& into) {
+  unsigned char bytes[kSuffix];
+  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    timespec t{};  // no such call: a name from the clock, EEXIST makes another
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    for (size_t i = 0; i < kSuffix; ++i)
+      bytes[i] = static_cast<unsigned char>(t.tv_nsec >> (4 * i));
+  }
+  for (unsigned char b : bytes) into += kAlphabet[b % (sizeof kAlphabet - 1)];
+}
+
 // A new temporary, locked before anyone else may take it for a leftover: a
 // clearer that got in between the making and the lock has removed it, so the
-// name is checked again under the lock.
-Fd make_temp(const Place& at, std::string& temp) {
-  std::random_device random;
+// name is checked again under the lock. `st`: the temporary as made.
+Fd make_temp(const Place& at, std::string& temp, struct stat& st) {
   for (int tries = 0; tries < 100; ++tries) {
     temp = temp_prefix(at.name);
-    for (size_t i = 0; i < kSuffix; ++i) temp += kAlphabet[random() % (sizeof kAlphabet - 1)];
+    random_suffix(temp);
     Fd fd(openat(at.folder.get(), temp.c_str(),
                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd && errno != EEXIST) return fd;
-    if (fd && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && names(at.folder.get(), temp, fd.get()))
+    struct stat named;
+    if (fd && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && fstat(fd.get(), &st) == 0 &&
+        fstatat(at.folder.get(), temp.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        same_inode(st, named))
       return fd;
   }
   return Fd();
@@ -353,13 +379,15 @@ Put put_in_place(const Place& at, const std::string& temp, bool over) {
 // 0600 until it has the old file's owner and group, so nobody outside them reads
 // it in between; no set-id or sticky bit passes to the new file. kRefused: the
 // bytes could not get the old owner, or the rename cannot be made, and the file
-// was not touched: an in-place write may do instead.
-Put replace(const Place& at, int folder, const struct stat* old, std::span<const std::byte> image) {
+// was not touched: an in-place write may do instead. `made`: the new file, as
+// it is once in place.
+Put replace(const Place& at, int folder, const struct stat* old, std::span<const std::byte> image,
+            struct stat& made, timespec& before) {
   std::string temp;
-  Fd fd = make_temp(at, temp);
+  Fd fd = make_temp(at, temp, made);
   if (!fd) return Put::kFailed;
   bool filled = write_all(fd.get(), image, 0);
-  bool owned = filled && (!old || restore_owner(fd.get(), *old));
+  bool owned = filled && (!old || restore_owner(fd.get(), made, *old));
   bool flushed = owned && fchmod(fd.get(), old ? old->st_mode & 0777 : new_file_mode()) == 0 &&
                  fsync(fd.get()) == 0;
   if (!flushed) {
@@ -368,53 +396,183 @@ Put replace(const Place& at, int folder, const struct stat* old, std::span<const
   }
   if (before_rename_for_test) before_rename_for_test();
   Put put = put_in_place(at, temp, old != nullptr);
-  if (put == Put::kDone && folder >= 0) fsync(folder);
+  if (put != Put::kDone) return put;
+  // Still under its lock: nobody has changed it since.
+  clock_gettime(CLOCK_REALTIME, &before);
+  if (fstat(fd.get(), &made) != 0) made = {};
+  if (folder >= 0) fsync(folder);
   return put;  // the lock on the new file goes with `fd`, once it is in place
+}
+
+// The step between two times the file system can give a file: its coarse
+// clock's tick at least (the kernel stamps a change with it), or the step the
+// time itself shows (none below whole seconds: two, as some file systems keep).
+int64_t timestamp_step_ns(const timespec& t) {
+  static const int64_t tick = [] {
+    timespec res{};
+    clock_getres(CLOCK_REALTIME_COARSE, &res);
+    return std::max<int64_t>(res.tv_sec * 1'000'000'000 + res.tv_nsec, 1'000'000);
+  }();
+  if (t.tv_nsec == 0) return 2'000'000'000;
+  int64_t step = 1;
+  for (long n = t.tv_nsec; n % 10 == 0; n /= 10) step *= 10;
+  return std::max(tick, step);
+}
+
+int64_t ns(const timespec& t) { return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
+bool same_time(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The bytes of the file a save has not read yet, into the shared buffer.
+std::optional<std::string_view> read_for_save(int fd, const struct stat& st, size_t image) {
+  std::string& bytes = file_bytes(image + 1);
+  bytes.resize(image);
+  std::byte past{};
+  std::optional<size_t> got =
+      read_file(fd, st.st_size, std::as_writable_bytes(std::span(bytes.data(), image)), past);
+  if (!got) return std::nullopt;
+  bytes.resize(std::min(*got, image));
+  if (*got > image) bytes += static_cast<char>(past);
+  return bytes;
 }
 
 }  // namespace
 
+// The file is known again by its device, inode, size and times. A change made
+// within one timestamp step of the last one may leave them all as they were,
+// so an identity taken that soon after the file's last change is not trusted:
+// the file is read, the way version-control indexes treat "racily clean" files.
+void DataFile::remember(const struct stat& st, const timespec& before) {
+  last_ = {true,
+           st.st_dev,
+           st.st_ino,
+           st.st_size,
+           st.st_mtim,
+           st.st_ctim,
+           ns(before) < ns(st.st_ctim) + timestamp_step_ns(st.st_ctim)};
+}
+
+bool DataFile::unchanged(const struct stat& st) const {
+  return last_.known && !last_.racy && S_ISREG(st.st_mode) && st.st_dev == last_.dev &&
+         st.st_ino == last_.ino && st.st_size == last_.size && same_time(st.st_mtim, last_.mtime) &&
+         same_time(st.st_ctim, last_.ctime);
+}
+
+// One look at the name, with no lock: a file that is as it was needs none,
+// since any write to it changes its identity (a writer's first byte stamps it).
+bool DataFile::seen_unchanged() const {
+  if (!last_.known || last_.racy) return false;
+  std::optional<Place> at = place_of(name_, false);
+  struct stat st;
+  if (!at || fstatat(at->folder.get(), at->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return false;
+  if (S_ISLNK(st.st_mode)) {
+    at = place_of(name_, true);
+    if (!at || fstatat(at->folder.get(), at->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+      return false;
+  }
+  return unchanged(st);
+}
+
+// The folder opened for reading is kept while the name leads to that folder.
+int DataFile::flush_folder(const Place& at, const struct stat& folder) {
+  if (!folder_ || folder_dev_ != folder.st_dev || folder_ino_ != folder.st_ino) {
+    folder_ = Fd(openat(at.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    folder_dev_ = folder.st_dev;
+    folder_ino_ = folder.st_ino;
+    look_for_leftovers_ = true;
+  }
+  return folder_.get();
+}
+
 // Each pass holds the file (or finds none) and decides; a pass that meets a
 // file made meanwhile by another session's first save starts over with it.
-bool DataFile::save(const DecideSave& decide) const {
+bool DataFile::save(const DecideSave& decide) {
   const Clock::time_point deadline = Clock::now() + kLockWait;
   do {
     std::optional<Held> h = hold(name_, LOCK_EX, deadline);
-    if (!h) return false;
-    Fd folder = open_folder_to_flush(h->at);
-    std::optional<std::string_view> now;
-    if (h->file) {
+    struct stat folder_st;
+    if (!h || fstatat(h->at.folder.get(), "", &folder_st, AT_EMPTY_PATH) != 0) break;
+    const int folder = flush_folder(h->at, folder_st);
+    // Leftovers of killed saves are looked for only where one may have come:
+    // the folder changed since this stream last looked, or its save failed.
+    if (h->file && folder >= 0 &&
+        (look_for_leftovers_ || !same_time(folder_st.st_mtim, folder_seen_))) {
+      clear_leftovers(h->at, folder);
+      look_for_leftovers_ = false;
+      folder_seen_ = folder_st.st_mtim;
+    }
+    Found now{Found::kMissing, {}};
+    std::optional<std::string_view> bytes;
+    if (h->file && unchanged(h->st)) {
+      now.state = Found::kUnchanged;
+    } else if (h->file) {
       // A file that cannot be read cannot be merged with: it is never replaced.
-      if (!read_file(h->file.get(), h->st.st_size, read_limit(), file_bytes())) return false;
-      now = file_bytes();
-      clear_leftovers(h->at, folder.get());
+      bytes = read_for_save(h->file.get(), h->st, image_size_);
+      if (!bytes) break;
+      now = {Found::kRead, *bytes};
     }
     SavePlan plan = decide(now);
-    if (plan.action != SavePlan::kWrite) return plan.action == SavePlan::kKeep;
-    if (!h->file) {
-      Put put = replace(h->at, folder.get(), nullptr, plan.image);
-      if (put == Put::kTaken) continue;
-      return put == Put::kDone;
+    if (plan.action == SavePlan::kKeep && h->file) remember(h->st, h->before);
+    if (plan.action != SavePlan::kWrite) {
+      if (plan.action == SavePlan::kFail) look_for_leftovers_ = true;
+      return plan.action == SavePlan::kKeep;
     }
-    // In a sticky folder anyone may write, a second name may have been planted
-    // there for a file elsewhere, whoever's it is: such a file is never written
-    // through. A rename leaves the other name its bytes; where none may be made,
-    // the save fails.
-    bool planted = h->st.st_nlink > 1 && shared_sticky(h->at.folder.get());
-    Put put = renamable(*h, folder.get(), planted)
-                  ? replace(h->at, folder.get(), &h->st, plan.image)
-                  : Put::kRefused;
-    if (put != Put::kRefused || planted) return put == Put::kDone;
-    return write_in_place(h->file.get(), h->st, plan.image, *now);
+    struct stat made {};
+    timespec before{};
+    Put put;
+    if (!h->file) {
+      put = replace(h->at, folder, nullptr, plan.image, made, before);
+      if (put == Put::kTaken) continue;
+    } else {
+      // In a sticky folder anyone may write, a second name may have been
+      // planted there for a file elsewhere, whoever's it is: such a file is
+      // never written through. A rename leaves the other name its bytes; where
+      // none may be made, the save fails.
+      bool planted = h->st.st_nlink > 1 && shared_sticky(folder_st);
+      put = renamable(*h, folder, folder_st, planted)
+                ? replace(h->at, folder, &h->st, plan.image, made, before)
+                : Put::kRefused;
+      if (put == Put::kRefused && !planted) {
+        // In place: only what differs from the file, so it is read if it was not.
+        if (!bytes) bytes = read_for_save(h->file.get(), h->st, image_size_);
+        bool written = bytes && write_in_place(h->file.get(), h->st, plan.image, *bytes);
+        clock_gettime(CLOCK_REALTIME, &before);
+        put = written && fstat(h->file.get(), &made) == 0 ? Put::kDone : Put::kFailed;
+      }
+    }
+    if (put != Put::kDone) break;
+    if (made.st_ino != 0) remember(made, before);
+    if (folder >= 0 && fstatat(folder, "", &folder_st, AT_EMPTY_PATH) == 0)
+      folder_seen_ = folder_st.st_mtim;  // this save's own change is no leftover
+    return true;
   } while (Clock::now() < deadline);
+  look_for_leftovers_ = true;
   return false;
 }
 
-std::optional<std::string_view> DataFile::read() const {
+Loaded DataFile::load(std::span<std::byte> table) {
+  Loaded got;
+  if (seen_unchanged()) {
+    got.state = Loaded::kUnchanged;
+    return got;
+  }
   std::optional<Held> h = hold(name_, LOCK_SH, Clock::now() + kLockWait);
-  if (!h || !h->file || !read_file(h->file.get(), h->st.st_size, read_limit(), file_bytes()))
-    return std::nullopt;
-  return file_bytes();
+  if (h && h->file && unchanged(h->st)) {
+    got.state = Loaded::kUnchanged;
+    return got;
+  }
+  std::optional<size_t> size;
+  if (h && h->file) size = read_file(h->file.get(), h->st.st_size, table, got.past);
+  if (!size) {
+    last_.known = false;
+    return got;
+  }
+  got.state = Loaded::kRead;
+  got.size = *size;
+  remember(h->st, h->before);
+  return got;
 }
 
 }  // namespace orvel

@@ -1,23 +1,48 @@
 // The file stream of one table: its data file, saved whole and loaded whole.
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+
 #include <cstddef>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "records/place.h"
+
 namespace orvel {
+
+// The data file as a save finds it under the lock.
+struct Found {
+  enum State {
+    kMissing,    // no file (or none that may be read)
+    kUnchanged,  // as this stream last loaded or saved it: not read
+    kRead,       // changed since, or not known: `bytes` holds it
+  } state;
+  // kRead: the file's bytes, at most one past the image; valid for the call.
+  std::string_view bytes;
+};
 
 // What a save does, decided under the save lock from the data file as it is then.
 struct SavePlan {
   enum Action { kWrite, kKeep, kFail } action;
   std::span<const std::byte> image;  // what kWrite writes; must outlive the save call
 };
-// now: the file's bytes as read() gives them now, or nullopt when there is no
-// file (or it cannot be read); valid for the call only.
-using DecideSave = std::function<SavePlan(std::optional<std::string_view> now)>;
+using DecideSave = std::function<SavePlan(const Found& now)>;
+
+// What a load did to the table.
+struct Loaded {
+  enum State {
+    kNothing,    // no file (or none that may be read): the table is as it was
+    kUnchanged,  // the file is as this stream last loaded or saved it: nothing read
+    kRead,       // the file's first bytes are laid over the table
+  } state = kNothing;
+  size_t size = 0;   // kRead: how many bytes the file gave, at most one past the table
+  std::byte past{};  // kRead, with one byte past the table: that byte
+};
 
 class DataFile {
  public:
@@ -25,23 +50,48 @@ class DataFile {
   // byte beyond it, whatever the file holds.
   DataFile(std::string name, size_t image_size) : name_(std::move(name)), image_size_(image_size) {}
 
-  // Under the file's lock: reads the file, asks `decide`, writes (rename or in
-  // place) or not. True when the file holds the plan's image afterwards (kKeep:
-  // true; kFail: false). A file that is not a regular file we may read and write
-  // fails without asking. `decide` may be asked again, when another session's
-  // first save made the file meanwhile; it must not save or load this file.
-  bool save(const DecideSave& decide) const;
-  // The file's bytes as a load reads them, under the file's lock taken shared: at most
-  // one byte more than the image, so a longer file is never taken for it;
-  // nullopt for a missing, unreadable or odd file. Valid until the next read
-  // or save.
-  std::optional<std::string_view> read() const;
+  // Under the file's lock: looks at the file, asks `decide`, writes (rename or
+  // in place) or not. True when the file holds the plan's image afterwards
+  // (kKeep: true; kFail: false). A file that is not a regular file we may read
+  // and write fails without asking. `decide` may be asked again, when another
+  // session's first save made the file meanwhile; it must not save or load
+  // this file.
+  bool save(const DecideSave& decide);
+  // Reads the file's bytes straight over the start of `table` (its image),
+  // under the file's lock taken shared; a file still as this stream last
+  // loaded or saved it is not read.
+  Loaded load(std::span<std::byte> table);
+
+  const std::string& name() const { return name_; }
 
  private:
-  size_t read_limit() const { return image_size_ + 1; }
+  // Who the file was at the last load or save, to know it again without reading.
+  struct Identity {
+    bool known = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{}, ctime{};
+    // Taken within the file system's timestamp step of the file's last change:
+    // a change right after could have left every field as it is.
+    bool racy = true;
+  };
+  void remember(const struct stat& st, const timespec& before);
+  bool unchanged(const struct stat& st) const;
+  bool seen_unchanged() const;
+  int flush_folder(const Place& at, const struct stat& folder);
 
   std::string name_;
   size_t image_size_;
+  Identity last_;
+  // The folder opened for reading (to flush it after a rename, and to look
+  // for leftovers), kept while the name leads there, and how it was when
+  // this stream last looked for leftovers in it.
+  Fd folder_;
+  dev_t folder_dev_ = 0;
+  ino_t folder_ino_ = 0;
+  timespec folder_seen_{};
+  bool look_for_leftovers_ = true;  // at the first save, and after a failed one
 };
 
 }  // namespace orvel

@@ -37,19 +37,19 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr size_t kImage = sizeof namelist;  // 90,000 bytes
-const DataFile kFile{"customer.dat", kImage};
+constexpr char kFile[] = "customer.dat";
 
 // The table saved and loaded whole, as each table's stream does.
 // A save that writes whatever the file holds, and a load of its bytes over the
 // start of the table, as each table's stream does them.
-bool save(const DataFile& file, std::span<const std::byte> image) {
-  return file.save([image](std::optional<std::string_view>) {
+// Each through a stream of its own, which knows nothing of the file yet.
+bool save(const std::string& name, std::span<const std::byte> image) {
+  return DataFile(name, kImage).save([image](const Found&) {
     return SavePlan{SavePlan::kWrite, image};
   });
 }
-void load(const DataFile& file, std::span<std::byte> image) {
-  std::optional<std::string_view> bytes = file.read();
-  if (bytes) memcpy(image.data(), bytes->data(), std::min(bytes->size(), image.size()));
+void load(const std::string& name, std::span<std::byte> image) {
+  DataFile(name, kImage).load(image);
 }
 bool save_namelist() { return save(kFile, std::as_bytes(std::span(namelist))); }
 void load_namelist() { load(kFile, std::as_writable_bytes(std::span(namelist))); }
@@ -96,7 +96,7 @@ int as_user(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::function
 }
 
 // A save of pattern(seed) in a child of that user: 0 saved, 1 failed.
-int save_as(uid_t uid, std::vector<gid_t> groups, const DataFile& file, unsigned seed) {
+int save_as(uid_t uid, std::vector<gid_t> groups, const std::string& file, unsigned seed) {
   return as_user(uid, uid, std::move(groups),
                  [&] { return save(file, bytes_of(pattern(seed))) ? 0 : 1; });
 }
@@ -407,7 +407,7 @@ TEST_F(DataFileTest, LinksInAStickySharedFolderFollowedOnlyWhenTrusted) {
       {"own link to another user's link", kA, kA, kB, false},
       {"another user's link of the folder's group", kA, kB, {}, false, true},
   };
-  const DataFile file{"shared/customer.dat", kImage};
+  const std::string file = "shared/customer.dat";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove_all("shared");
@@ -479,7 +479,7 @@ TEST_F(DataFileTest, SavedInPlaceWhereARenameWouldNotKeepTheFile) {
     ASSERT_EQ(chown(c.name, c.saver, c.saver), 0);
     c.make();
     ino_t inode = stat_of(c.name).st_ino;
-    EXPECT_EQ(save_as(c.saver, {}, DataFile{c.name, kImage}, 4), 0);
+    EXPECT_EQ(save_as(c.saver, {}, c.name, 4), 0);
     for (const char* name : c.names) {
       EXPECT_EQ(stat_of(name).st_ino, inode) << name;
       EXPECT_EQ(read_file(name), pattern(4)) << name;
@@ -674,9 +674,8 @@ TEST_F(DataFileTest, AHardLinkInAStickySharedFolderIsNeverWrittenThrough) {
     ASSERT_EQ(chown("store/secret.dat", c.owner, c.group), 0);
     ASSERT_EQ(chmod("store/secret.dat", c.mode), 0);
     fs::create_hard_link("store/secret.dat", "shared/customer.dat");
-    int got = as_user(c.saver, c.saver, c.groups, [] {
-      return save(DataFile{"shared/customer.dat", kImage}, bytes_of(pattern(4))) ? 0 : 1;
-    });
+    int got = as_user(c.saver, c.saver, c.groups,
+                      [] { return save("shared/customer.dat", bytes_of(pattern(4))) ? 0 : 1; });
     EXPECT_EQ(got, c.saved ? 0 : 1);
     EXPECT_EQ(read_file("store/secret.dat"), pattern(3));
     struct stat st = stat_of("shared/customer.dat");
@@ -700,18 +699,18 @@ TEST_F(DataFileTest, SecondProcessSaveWaitsForTheFirst) {
   const std::string first = pattern(4), second = pattern(5);
   auto child = [](const DecideSave& decide) {
     pid_t pid = fork();
-    if (pid == 0) _exit(kFile.save(decide) ? 0 : 1);
+    if (pid == 0) _exit(DataFile(kFile, kImage).save(decide) ? 0 : 1);
     return pid;
   };
-  pid_t one = child([&](std::optional<std::string_view>) {
+  pid_t one = child([&](const Found&) {
     char c;
     if (write(entered[1], "e", 1) != 1 || read(release[0], &c, 1) != 1) _exit(2);
     return SavePlan{SavePlan::kWrite, bytes_of(first)};
   });
   char c;
   ASSERT_EQ(read(entered[0], &c, 1), 1);
-  pid_t two = child([&](std::optional<std::string_view> now) {
-    if (write(decided[1], now == first ? "d" : "x", 1) != 1) _exit(2);
+  pid_t two = child([&](const Found& now) {
+    if (write(decided[1], now.bytes == first ? "d" : "x", 1) != 1) _exit(2);
     return SavePlan{SavePlan::kWrite, bytes_of(second)};
   });
   pollfd waiting{decided[0], POLLIN, 0};
@@ -739,8 +738,9 @@ TEST_F(DataFileTest, TwoFirstSavesNeverReplaceEachOther) {
   pid_t one = fork();
   if (one == 0) {
     std::vector<std::optional<std::string>> seen;
-    bool saved = kFile.save([&](std::optional<std::string_view> now) {
-      seen.emplace_back(now);
+    bool saved = DataFile(kFile, kImage).save([&](const Found& now) {
+      seen.emplace_back();
+      if (now.state == Found::kRead) seen.back() = now.bytes;
       char c;
       if (seen.size() == 1 && (write(entered[1], "e", 1) != 1 || read(release[0], &c, 1) != 1))
         _exit(2);

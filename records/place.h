@@ -30,7 +30,9 @@ class Fd {
 };
 
 struct Place {
-  Fd folder;         // an O_PATH handle: names are looked up in it, never by path again
+  // An O_PATH handle: names are looked up in it, never by path again. For a
+  // name with no folder in it, AT_FDCWD: the working folder, with nothing to open.
+  Fd folder;
   std::string name;  // the last name: no link, and perhaps no file yet
 };
 

@@ -20,17 +20,27 @@ namespace orvel {
 template <class Rec>
 class TableFile {
  public:
-  explicit TableFile(std::string name)
-      : file_(std::move(name), sizeof(Rec) * kSlots), base_(kSlots) {}
+  explicit TableFile(std::string name) : file_(std::move(name), sizeof(Rec) * kSlots) {}
 
   // Lays the file's bytes over the start of the table (a missing file changes
   // nothing, a short one only what it covers) and takes both as the new base:
   // the table and the base come from one read, and no field is written since.
+  // A file still as this session last loaded or saved it is not read: the
+  // base is what it holds.
   void load(std::span<Rec, kSlots> table) {
-    std::optional<std::string_view> now = file_.read();
-    if (now) lay_over(*now, table);
-    std::copy(table.begin(), table.end(), base_.begin());
-    remember(now);
+    base();  // a base only for a table that is loaded or saved
+    Loaded got = file_.load(std::as_writable_bytes(table));
+    if (got.state == Loaded::kUnchanged) {
+      if (base_whole_) {
+        std::copy(base_.begin(), base_.end(), table.begin());
+      } else {
+        lay_over(base_odd_bytes_, table);
+      }
+    }
+    if (got.state != Loaded::kUnchanged || !base_whole_)
+      std::copy(table.begin(), table.end(), base_.begin());
+    if (got.state == Loaded::kRead) remember(read_bytes(got, table));
+    if (got.state == Loaded::kNothing) remember(std::nullopt);
     clear_written<Rec>(table);
   }
 
@@ -42,10 +52,15 @@ class TableFile {
   bool save(std::span<Rec, kSlots> table) {
     bool is_merged = false;
     const std::span<const std::byte> mine = std::as_bytes(table);
-    auto decide = [&](std::optional<std::string_view> now) -> SavePlan {
+    base();
+    auto decide = [&](const Found& found) -> SavePlan {
       is_merged = false;
+      // The file as it is now: unchanged, it holds what the base saw.
+      std::optional<std::string_view> now;
+      if (found.state == Found::kRead) now = found.bytes;
+      if (found.state == Found::kUnchanged) now = base_bytes();
       if (now && holds(*now, mine)) return {SavePlan::kKeep, mine};
-      if (is_base(now)) return {SavePlan::kWrite, mine};
+      if (found.state == Found::kUnchanged || is_base(now)) return {SavePlan::kWrite, mine};
       std::vector<Rec> theirs = base_;
       if (now) lay_over(*now, slots(theirs));
       merged_.resize(kSlots);
@@ -59,7 +74,7 @@ class TableFile {
     if (!file_.save(decide)) return false;
     if (is_merged) std::copy(merged_.begin(), merged_.end(), table.begin());
     std::copy(table.begin(), table.end(), base_.begin());
-    remember(std::string_view(reinterpret_cast<const char*>(table.data()), table.size_bytes()));
+    remember(as_chars(table));
     clear_written<Rec>(table);
     return true;
   }
@@ -67,6 +82,25 @@ class TableFile {
  private:
   static std::span<Rec, kSlots> slots(std::vector<Rec>& v) {
     return std::span<Rec, kSlots>(v.data(), kSlots);
+  }
+  static std::string_view as_chars(std::span<const Rec> table) {
+    return {reinterpret_cast<const char*>(table.data()), table.size_bytes()};
+  }
+  // The base, made (a zero table) the first time it is needed.
+  std::vector<Rec>& base() {
+    if (base_.empty()) base_.resize(kSlots);
+    return base_;
+  }
+  // What the file held when the base was taken, as a save would read it.
+  std::string_view base_bytes() const {
+    return base_whole_ ? as_chars(base_) : std::string_view(base_odd_bytes_);
+  }
+  // The bytes a load read: the table's start, and the byte past it, if any.
+  std::string_view read_bytes(const Loaded& got, std::span<const Rec, kSlots> table) {
+    if (got.size == table.size_bytes()) return as_chars(table);
+    odd_read_.assign(as_chars(table).substr(0, got.size));
+    if (got.size > table.size_bytes()) odd_read_ += static_cast<char>(got.past);
+    return odd_read_;
   }
   static bool holds(std::string_view file, std::span<const std::byte> image) {
     return file.size() == image.size() && memcmp(file.data(), image.data(), image.size()) == 0;
@@ -94,13 +128,15 @@ class TableFile {
   }
 
   DataFile file_;
-  // The table right after the last load or save (before any: a zero table),
-  // and what the file then held: nothing, a whole image, or other bytes.
+  // The table right after the last load or save (before any: a zero table,
+  // made at the first), and what the file then held: nothing, a whole image,
+  // or other bytes.
   std::vector<Rec> base_;
   bool base_exists_ = false;
   bool base_whole_ = false;
   std::string base_odd_bytes_;
   std::vector<Rec> merged_;  // where a merge builds the image it writes
+  std::string odd_read_;     // a file of another size, as a load read it
 };
 
 }  // namespace orvel
