@@ -1,9 +1,11 @@
 #!/bin/sh
 # The benchmark: a session of 300 customer adds and 300 searches typed through a
 # pipe, timed against the floor program, which does only the same file input and
-# output. bench/run.sh [rounds], 5 by default; prints the medians, the ratio and
-# the program's peak memory. A second floor also flushes the directory after each
-# rename, as the program's saves do, to show what that flush costs.
+# output. bench/run.sh [rounds], 5 by default; prints the medians and the best
+# times, the ratios and the program's peak memory. A second floor also flushes the
+# directory after each rename, as the program's saves do (the flushing floor); a
+# third also locks the file and reads it whole before each save, and locks it
+# shared around each read (the guard floor): what two sessions need at least.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-5}
@@ -53,6 +55,7 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 : >"$work/program"
 : >"$work/floor"
 : >"$work/floor_dir"
+: >"$work/floor_guard"
 r=0
 while [ $r -lt "$rounds" ]; do
   measure "$build/orvel" >>"$work/program"
@@ -62,15 +65,23 @@ while [ $r -lt "$rounds" ]; do
   fi
   measure "$build/floor" $adds $searches >>"$work/floor"
   measure "$build/floor" $adds $searches sync-dir >>"$work/floor_dir"
+  measure "$build/floor" $adds $searches guard >>"$work/floor_guard"
   r=$((r + 1))
 done
 
-program_us=$(cut -d' ' -f1 "$work/program" | median)
-floor_us=$(cut -d' ' -f1 "$work/floor" | median)
-floor_dir_us=$(cut -d' ' -f1 "$work/floor_dir" | median)
+# The median and the best wall time of one command's rounds, in microseconds.
+med() { cut -d' ' -f1 "$work/$1" | median; }
+best() { cut -d' ' -f1 "$work/$1" | sort -n | head -1; }
+program_us=$(med program) program_best=$(best program)
+floor_us=$(med floor) floor_best=$(best floor)
+floor_dir_us=$(med floor_dir) floor_dir_best=$(best floor_dir)
+floor_guard_us=$(med floor_guard) floor_guard_best=$(best floor_guard)
 program_kb=$(cut -d' ' -f2 "$work/program" | sort -n | tail -1)
-echo "session: $adds adds, $searches searches, $rounds rounds (median wall time)"
-echo "program: $((program_us / 1000)) ms, peak memory $program_kb kB"
-echo "floor:   $((floor_us / 1000)) ms; with the directory flushed too: $((floor_dir_us / 1000)) ms"
-awk -v p="$program_us" -v f="$floor_us" -v d="$floor_dir_us" \
-  'BEGIN { printf "ratio program/floor: %.2f (against the floor that flushes the directory: %.2f)\n", p / f, p / d }'
+echo "session: $adds adds, $searches searches, $rounds rounds (median wall time; best in brackets)"
+echo "program:        $((program_us / 1000)) ms ($((program_best / 1000))), peak memory $program_kb kB"
+echo "plain floor:    $((floor_us / 1000)) ms ($((floor_best / 1000)))"
+echo "flushing floor: $((floor_dir_us / 1000)) ms ($((floor_dir_best / 1000)))"
+echo "guard floor:    $((floor_guard_us / 1000)) ms ($((floor_guard_best / 1000)))"
+awk -v p="$program_us" -v d="$floor_dir_us" -v g="$floor_guard_us" \
+  -v pb="$program_best" -v db="$floor_dir_best" -v gb="$floor_guard_best" \
+  'BEGIN { printf "ratio program/flushing floor: %.2f (best %.2f); program/guard floor: %.2f (best %.2f); guard floor/flushing floor: %.2f\n", p / d, pb / db, p / g, pb / gb, g / d }'

@@ -443,6 +443,7 @@ std::optional<std::string_view> read_for_save(int fd, const struct stat& st, siz
 // within one timestamp step of the last one may leave them all as they were,
 // so an identity taken that soon after the file's last change is not trusted:
 // the file is read, the way version-control indexes treat "racily clean" files.
+// Two steps, since a stamp may lag the clock by one.
 void DataFile::remember(const struct stat& st, const timespec& before) {
   last_ = {true,
            st.st_dev,
@@ -450,7 +451,7 @@ void DataFile::remember(const struct stat& st, const timespec& before) {
            st.st_size,
            st.st_mtim,
            st.st_ctim,
-           ns(before) < ns(st.st_ctim) + timestamp_step_ns(st.st_ctim)};
+           ns(before) < ns(st.st_ctim) + 2 * timestamp_step_ns(st.st_ctim)};
 }
 
 bool DataFile::unchanged(const struct stat& st) const {
