@@ -18,6 +18,9 @@
 // - Every temporary is locked by its maker from the moment it is made until it
 //   is in place or removed: a temporary whose lock anyone can take is a dead
 //   save's leftover, and only such are cleared.
+// - A load that finds the file still as this stream last loaded or saved it
+//   (see DataFile::remember) takes no lock: it reads nothing, and any write to
+//   the file since would have changed what it looked at.
 // - The kernel drops a dead process's locks, so a kill never leaves a file locked.
 //   Anyone who may open the file may hold its lock; waits are bounded.
 #include "records/data_file.h"
