@@ -24,15 +24,5 @@ TEST(LineEditorPrompt, TabsGoToTheNextStopAndEscapesTakeNoRoom) {
   for (const auto& c : cases) EXPECT_EQ(prompt_for(c.shown), c.prompt) << c.shown;
 }
 
-TEST(LineEditorPrompt, OnlyATerminalThatCanDrawIt) {
-  const struct {
-    const char* term;
-    bool edits;
-  } cases[] = {
-      {"xterm-256color", true}, {"linux", true}, {"dumb", false}, {"", false}, {nullptr, false}};
-  for (const auto& c : cases)
-    EXPECT_EQ(can_edit_lines(c.term), c.edits) << (c.term ? c.term : "unset");
-}
-
 }  // namespace
 }  // namespace orvel

@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 
 #include "records/records.h"
@@ -45,14 +46,12 @@ void editing_terminal() {
   ioctl(STDIN_FILENO, TIOCSWINSZ, &size);
 }
 
-void dumb_terminal() { setenv("TERM", "dumb", 1); }
-
 // The answers to a customer add after its surname, each a plain word.
 constexpr std::string_view kRestOfTheAdd = "F\rMR\r7\rS\rT\rC\rP\rD\rT\rR\r";
 
 class LineEditing : public ::testing::Test {
  protected:
-  void start(void (*terminal)() = editing_terminal, bool own_group = false) {
+  void start(const std::function<void()>& terminal = editing_terminal, bool own_group = false) {
     pty_ = std::make_unique<PtySession>(dir_.path(), terminal, own_group);
     ASSERT_TRUE(pty_->wait_for(clear() + on_tty(kMainMenu)));
   }
@@ -153,12 +152,21 @@ TEST_P(FatalSignal, DuringALineRestoresTheTerminal) {
 INSTANTIATE_TEST_SUITE_P(Signals, FatalSignal, ::testing::Values(SIGUSR1, SIGTERM, SIGINT),
                          [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
-// Keys typed ahead, with the line editor and without.
-class TypedAhead : public LineEditing, public ::testing::WithParamInterface<void (*)()> {};
+// Keys typed ahead, with the line editor and without (TERM=dumb).
+class TypedAhead : public LineEditing, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void start_on_term() {
+    const char* term = GetParam();
+    start([term] {
+      editing_terminal();
+      setenv("TERM", term, 1);
+    });
+  }
+};
 
 // The key typed with the search's choice and its empty line ends the pause after the hits.
 TEST_P(TypedAhead, AKeyTypedWithTheChoiceEndsThePause) {
-  ASSERT_NO_FATAL_FAILURE(start(GetParam()));
+  ASSERT_NO_FATAL_FAILURE(start_on_term());
   pty_->send("1\r");
   ASSERT_NO_FATAL_FAILURE(answer(on_tty(kCustomerMenu), "2\r"));
   std::string find = clear() + on_tty(kFindCustomerMenu);
@@ -172,7 +180,7 @@ TEST_P(TypedAhead, KeysAtOnePauseEndTheNextOnes) {
   Image<Customer> table;
   for (int slot : {497, 498, 499}) testkit::put(table[slot].cust_no, std::to_string(slot));
   dir_.write("customer.dat", table.counter(3).bytes());
-  ASSERT_NO_FATAL_FAILURE(start(GetParam()));
+  ASSERT_NO_FATAL_FAILURE(start_on_term());
   pty_->send("1\r");
   ASSERT_NO_FATAL_FAILURE(answer(on_tty(kCustomerMenu), "3\r"));
   ASSERT_TRUE(pty_->wait_raw(true));
@@ -188,7 +196,7 @@ TEST_P(TypedAhead, KeysAtOnePauseEndTheNextOnes) {
   EXPECT_EQ(menus, 2u) << "X was taken as a choice";
 }
 
-INSTANTIATE_TEST_SUITE_P(Terminals, TypedAhead, ::testing::Values(editing_terminal, dumb_terminal),
+INSTANTIATE_TEST_SUITE_P(Terminals, TypedAhead, ::testing::Values("xterm-256color", "dumb"),
                          [](const auto& info) { return info.index == 0 ? "Editing" : "Dumb"; });
 
 }  // namespace
