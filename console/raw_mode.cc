@@ -98,9 +98,9 @@ void catch_signal(int sig, void (*handler)(int)) {
   sa.sa_handler = handler;
   sigemptyset(&sa.sa_mask);
   // SA_NODEFER: the signal raised again inside its handler is delivered at
-  // once. No SA_RESTART: a read waiting for a key comes back, so the line
-  // editor can draw its line again after a stop.
-  sa.sa_flags = SA_NODEFER;
+  // once. SA_RESTART: a stop and a continue leave the program's reads and
+  // writes going (the line editor's wait for a key has a handler of its own).
+  sa.sa_flags = SA_NODEFER | SA_RESTART;
   g_caught[sig] = sigaction(sig, &sa, nullptr) == 0;
 }
 
