@@ -18,6 +18,9 @@ namespace {
 
 constexpr int kTabStop = 8;
 
+// The byte that ends an ESC [ sequence.
+bool is_final(char c) { return c >= 0x40 && c <= 0x7e; }
+
 std::string* g_kept = nullptr;  // the keys typed ahead, while a line is read
 
 int kept_waiting() { return g_kept != nullptr && !g_kept->empty(); }
@@ -81,7 +84,7 @@ std::string prompt_for(std::string_view shown) {
       size_t end = i + 1;
       if (end < shown.size() && shown[end] == '[') {
         ++end;
-        while (end < shown.size() && (shown[end] < 0x40 || shown[end] > 0x7e)) ++end;
+        while (end < shown.size() && !is_final(shown[end])) ++end;
       }
       end = end < shown.size() ? end + 1 : shown.size();
       prompt += RL_PROMPT_START_IGNORE;

@@ -197,6 +197,8 @@ RunResult Session::reap_reading(milliseconds limit) {
   return result;
 }
 
+namespace {
+
 // The child stays as a shell does (the session's leader, its group outside
 // orvel's), so orvel's group is not orphaned and may be stopped; it ends as
 // orvel ended. Only orvel's process returns.
@@ -220,6 +222,8 @@ void run_in_own_group() {
   }
   _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 127);
 }
+
+}  // namespace
 
 PtySession::PtySession(const std::string& dir, const std::function<void()>& before_exec,
                        bool own_group) {
