@@ -81,10 +81,7 @@ TEST(TwoSessions, LeavingAMenuKeepsWhatTheOtherAdded) {
   TempDir dir;
   play(dir, Steps{{A, "1\n", std::string(kCustomerMenu)}, {B, "1\n", std::string(kCustomerMenu)}} +
                 add_customer(B, kSmith) + Steps{{A, "5\n", std::string(kMainMenu)}});
-  Image<Customer> expected;
-  expected[499] = kSmith.record();
-  expected.counter(1);
-  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+  EXPECT_EQ(Image<Customer>::added({kSmith.record()}).difference(dir.read("customer.dat")), "");
 }
 
 TEST(TwoSessions, InterleavedAddsAreBothKept) {
@@ -95,19 +92,15 @@ TEST(TwoSessions, InterleavedAddsAreBothKept) {
   TempDir dir;
   play(dir, Steps{{A, "1\n", std::string(kCustomerMenu)}, {B, "1\n", std::string(kCustomerMenu)}} +
                 half(a, true) + half(b, true) + half(a, false) + half(b, false));
-  Image<Customer> expected;
-  expected[499] = kSmith.record();
-  expected[498] = kJones.record();  // the later save takes the next slot
-  expected.counter(2);
-  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+  // The later save takes the next slot.
+  EXPECT_EQ(Image<Customer>::added({kSmith.record(), kJones.record()})
+                .difference(dir.read("customer.dat")),
+            "");
 }
 
 TEST(TwoSessions, ChangesToTwoFieldsOfOneRecordAreBothKept) {
   TempDir dir;
-  Image<Customer> before;
-  before[499] = kSmith.record();
-  before.counter(1);
-  dir.write("customer.dat", before.bytes());
+  dir.write("customer.dat", Image<Customer>::added({kSmith.record()}).bytes());
   const std::string ask_id(kAskCustomerId), menu(kUpdateCustomerMenu);
   play(dir, {{A, "1\n4\n", ask_id},
              {B, "1\n4\n", ask_id},
@@ -123,26 +116,17 @@ TEST(TwoSessions, ChangesToTwoFieldsOfOneRecordAreBothKept) {
   CustomerText after = kSmith;  // new values no shorter than the old: nothing left past a NUL
   after.tel_no = "0999";
   after.street = "9 New Rd", after.town = "Newton", after.city = "Durham", after.p_code = "YO1 1A";
-  Image<Customer> expected;
-  expected[499] = after.record();
-  expected.counter(1);
-  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+  EXPECT_EQ(Image<Customer>::added({after.record()}).difference(dir.read("customer.dat")), "");
 }
 
 TEST(TwoSessions, TwoCostAdditionsBothCount) {
   const WebText page{"7", "a@b.c", "Page", "www.x.com", "1/1", "2/2", "150", "N", "nice"};
   TempDir dir;
-  Image<Web> before;
-  before[499] = page.record(150);
-  before.counter(1);
-  dir.write("web.dat", before.bytes());
+  dir.write("web.dat", Image<Web>::added({page.record(150)}).bytes());
   const std::string ask(kAskAddCost), menu(kUpdateWebMenu);
   play(dir,
        {{A, "2\n4\n7\n4\n", ask}, {B, "2\n4\n7\n4\n", ask}, {A, "25\n", menu}, {B, "10\n", menu}});
-  Image<Web> expected;
-  expected[499] = page.record(185);
-  expected.counter(1);
-  EXPECT_EQ(expected.difference(dir.read("web.dat")), "");
+  EXPECT_EQ(Image<Web>::added({page.record(185)}).difference(dir.read("web.dat")), "");
 }
 
 TEST(TwoSessions, FriendUpdateMenuKeepsTheOthersAdd) {
@@ -154,10 +138,7 @@ TEST(TwoSessions, FriendUpdateMenuKeepsTheOthersAdd) {
              {B, "3\n1\n" + fr.typed(), std::string(kRehberMenu)},
              {A, "x\n", menu},
              {A, "6\n5\n", std::string(kMainMenu)}});
-  Image<Friend> expected;
-  expected[499] = fr.record();
-  expected.counter(1);
-  EXPECT_EQ(expected.difference(dir.read("friend.dat")), "");
+  EXPECT_EQ(Image<Friend>::added({fr.record()}).difference(dir.read("friend.dat")), "");
 }
 
 // Five adds in each session, their lines taken turn about at random: every
