@@ -4,11 +4,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "console/keys.h"
-#include "console/raw_mode.h"
 
 namespace orvel {
 
@@ -43,6 +43,14 @@ int next_key_byte(int timeout_ms) {
 
 Terminal::Terminal() : in_tty_(isatty(STDIN_FILENO)), out_tty_(isatty(STDOUT_FILENO)) {
   if (!out_tty_) tty_fd_ = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (in_tty_ && out_tty_ && can_edit_lines(getenv("TERM"))) {
+    modes_.emplace(STDIN_FILENO);
+    if (modes_->set(KeyMode::kQuiet)) {
+      editor_.emplace();
+    } else {
+      modes_.reset();  // a keyboard whose mode cannot be set is read as a line mode gives it
+    }
+  }
 }
 
 Terminal::~Terminal() {
@@ -82,8 +90,23 @@ std::string Terminal::next_read() {
   return read;
 }
 
+// One edited line, handed over in pieces of at most `size`.
+size_t Terminal::read_edited(char* buf, size_t size) {
+  if (edited_.empty()) {
+    // The editor reads in its own mode and gives back the quiet one.
+    std::optional<std::string> line = editor_->read_line(screen_line_, typed_);
+    if (!line) return 0;
+    edited_ = *line + '\n';
+    screen_line_.clear();  // Enter took the cursor to a new line
+  }
+  size_t n = edited_.copy(buf, size);
+  edited_.erase(0, n);
+  return n;
+}
+
 size_t Terminal::read(char* buf, size_t size) {
   if (!in_tty_) return read_input(buf, size);
+  if (editor_) return read_edited(buf, size);
   for (;;) {
     std::string read = next_read();
     if (read.empty()) return 0;
@@ -101,6 +124,14 @@ size_t Terminal::read(char* buf, size_t size) {
 
 void Terminal::write(std::string_view bytes) {
   out_ += bytes;
+  if (editor_) {
+    size_t newline = bytes.rfind('\n');
+    if (newline == bytes.npos) {
+      screen_line_ += bytes;
+    } else {
+      screen_line_.assign(bytes.substr(newline + 1));
+    }
+  }
   if (out_tty_) flush();
 }
 
@@ -113,6 +144,7 @@ void Terminal::flush() {
 void Terminal::clear_screen() {
   if (out_tty_) {
     write(kClear);
+    screen_line_.clear();
   } else if (tty_fd_ >= 0) {
     flush();
     write_all(tty_fd_, kClear);
@@ -121,8 +153,11 @@ void Terminal::clear_screen() {
 
 std::optional<int> Terminal::read_key() {
   if (!in_tty_) return std::nullopt;
-  RawMode raw(STDIN_FILENO);
-  if (!raw.active()) return std::nullopt;
+  // Held for the whole run with the editor; for this pause alone without it.
+  std::optional<TerminalModes> own;
+  TerminalModes& modes = modes_ ? *modes_ : own.emplace(STDIN_FILENO);
+  KeyMode before = modes_ ? KeyMode::kQuiet : KeyMode::kLine;
+  if (!modes.set(KeyMode::kRaw)) return std::nullopt;
   // Keys typed ahead at an earlier pause come first, as from the keyboard.
   size_t used = 0;
   int code = read_key_code([&](int timeout_ms) {
@@ -132,11 +167,13 @@ std::optional<int> Terminal::read_key() {
   typed_.erase(0, used);
   // Whatever else is already waiting was typed in raw mode: back in line mode
   // it would come as one unedited "line" of CRs and keys. It is kept here and
-  // read as line mode would have read it.
+  // read as line mode would have read it (or given to the line editor as the
+  // keys they are, to show and edit).
   for (int c; typed_.size() < kTypeahead && (c = next_key_byte(0)) >= 0;) {
     typed_ += static_cast<char>(c);
   }
-  const termios& mode = raw.saved();
+  modes.set(before);
+  const termios& mode = modes.line();
   line_keys_ = {mode.c_cc[VERASE], mode.c_cc[VEOF], (mode.c_iflag & IUTF8) != 0};
   if (code < 0) return std::nullopt;
   return code;
@@ -154,6 +191,7 @@ dosdate_t local_date() {
 
 void Terminal::exit(int status) {
   flush();
+  modes_.reset();  // the keyboard as it was found
   _exit(status);
 }
 

@@ -10,9 +10,7 @@ namespace orvel {
 namespace {
 
 using namespace screens;
-using testkit::Image;
-using testkit::in_process;
-using testkit::TempDir;
+using namespace testkit;
 
 const CustomerText kSmith{"Smith",  "John Paul", "MR",     "12",   "1 High St", "Old Town",
                           "London", "AB1 2C",    "1/1/80", "0123", "7/12/26"};
@@ -24,11 +22,8 @@ const CustomerText kEmpty{};
 
 // A file of three customers; Smith and Jones share an identity number.
 Image<Customer> three_customers() {
-  Image<Customer> image;
-  image[10] = kSmith.record();
-  image[20] = kJones.record();
-  image[30] = kBrown.record();
-  return image;
+  return Image<Customer>::holding(
+      {{10, kSmith.record()}, {20, kJones.record()}, {30, kBrown.record()}});
 }
 
 // The customer menu entered from the main menu, the steps, then '6' back and quit.
@@ -40,10 +35,8 @@ const char* const kLeave = "6\n4\n1\n";
 TEST(CustomerAdd, FirstAddTakesSlot499AndNumberOne) {
   TempDir dir;
   EXPECT_EQ(in_process(dir, "1\n1\n" + kSmith.typed() + kLeave), in_customers({customer_add(1)}));
-  Image<Customer> expected;
-  expected[499] = kSmith.record();
-  expected.counter(1);
-  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");  // saved by the add itself
+  // The add itself saved the file.
+  EXPECT_EQ(Image<Customer>::added({kSmith.record()}).difference(dir.read("customer.dat")), "");
 }
 
 TEST(CustomerAdd, ListingShowsTheLaterAddFirst) {
@@ -52,11 +45,9 @@ TEST(CustomerAdd, ListingShowsTheLaterAddFirst) {
   EXPECT_EQ(in_process(dir, input),
             in_customers({customer_add(1), kCustomerMenu, customer_add(2), kCustomerMenu,
                           kBrown.listed(), kSmith.listed()}));
-  Image<Customer> expected;
-  expected[499] = kSmith.record();
-  expected[498] = kBrown.record();
-  expected.counter(2);
-  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+  EXPECT_EQ(Image<Customer>::added({kSmith.record(), kBrown.record()})
+                .difference(dir.read("customer.dat")),
+            "");
 }
 
 // The title, the identity number and the city are words: the rest of their
@@ -84,10 +75,7 @@ TEST(CustomerAdd, WordFieldsLeaveTheRestOfTheirLine) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     EXPECT_EQ(in_process(dir, "1\n1\n" + c.typed + kLeave), in_customers({customer_add(1)}));
-    Image<Customer> expected;
-    expected[499] = c.stored.record();
-    expected.counter(1);
-    EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+    EXPECT_EQ(Image<Customer>::added({c.stored.record()}).difference(dir.read("customer.dat")), "");
   }
 }
 
@@ -117,12 +105,7 @@ TEST(CustomerAdd, LastFreeSlotIsSlotZero) {
 
 // Each search is one pass of the find menu; '3' then leaves it.
 TEST(CustomerFind, Searches) {
-  struct Case {
-    const char* name;
-    std::string typed;
-    std::string shown;
-  };
-  const Case cases[] = {
+  const Exchange cases[] = {
       {"by identity number", "1\n7\n", dialogue({kAskCustomerId, kBrown.shown(), "\n"})},
       {"identity number held twice", "1\n12\n",
        dialogue({kAskCustomerId, kSmith.shown(), "\n", kJones.shown(), "\n"})},
@@ -133,7 +116,7 @@ TEST(CustomerFind, Searches) {
       {"an empty line finds the empty slots", "1\n\n",
        dialogue({kAskCustomerId, hits(kEmpty, 497)})},
   };
-  for (const Case& c : cases) {
+  for (const Exchange& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     dir.write("customer.dat", three_customers().bytes());
@@ -223,7 +206,7 @@ TEST(CustomerListing, PausesAfterEachRecordOnATerminal) {
   image[3] = kSmith.record();
   image[4] = kBrown.record();
   dir.write("customer.dat", image.bytes());
-  testkit::PtySession pty(dir.path());
+  PtySession pty(dir.path());
   ASSERT_TRUE(pty.wait_for(on_tty(kMainMenu)));
   pty.send("1\n3\n");
   for (const CustomerText* listed : {&kSmith, &kBrown}) {
@@ -240,13 +223,13 @@ TEST(CustomerListing, PausesAfterEachRecordOnATerminal) {
 // place by someone else while the menu waits is what the next search sees.
 TEST(CustomerMenu, FileReplacedOnDiskIsReadAtTheNextDisplay) {
   TempDir dir;
-  testkit::PipeDevice device;
+  PipeDevice device;
   device.terminal_lines = true;                  // one line a read, as typed
   device.input = "1\n0\n2\n1\n7\n3\n6\n4\n1\n";  // a wrong choice only redraws the menu
   device.before_read = [&](size_t read) {
     if (read == 2) dir.write("customer.dat", three_customers().bytes());  // at the first choice
   };
-  EXPECT_EQ(testkit::run_program(dir, device), 0);
+  EXPECT_EQ(run_program(dir, device), 0);
   EXPECT_EQ(device.output, in_customers({kCustomerMenu, kFindCustomerMenu, kAskCustomerId,
                                          kBrown.shown(), "\n", kFindCustomerMenu}));
 }

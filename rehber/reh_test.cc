@@ -13,9 +13,7 @@ namespace orvel {
 namespace {
 
 using namespace screens;
-using testkit::Image;
-using testkit::in_process;
-using testkit::TempDir;
+using namespace testkit;
 
 const FriendText kDoe{"12",     "Doe",   "Jane Ann", "jane@doe.uk", "www.doe.uk", "4 Elm Rd",
                       "Elmham", "Leeds", "LS2 9Q",   "1/2/90",      "0113",       "0777"};
@@ -29,12 +27,8 @@ const FriendText kEmpty{};
 
 // Doe and Roe share the number 12; Ray was added without a first name.
 Image<Friend> four_friends() {
-  Image<Friend> image;
-  image[10] = kDoe.record();
-  image[20] = kRoe.record();
-  image[30] = kPoe.record();
-  image[40] = kRay.record();
-  return image;
+  return Image<Friend>::holding(
+      {{10, kDoe.record()}, {20, kRoe.record()}, {30, kPoe.record()}, {40, kRay.record()}});
 }
 
 // The Rehber menu entered from the main menu, the steps, then the menu once more,
@@ -46,10 +40,8 @@ std::string in_rehber(std::initializer_list<std::string_view> steps) {
 TEST(RehberAdd, FirstAddTakesSlot499AndNumberOne) {
   TempDir dir;
   EXPECT_EQ(in_process(dir, "3\n1\n" + kDoe.typed()), in_rehber({friend_add(1)}));
-  Image<Friend> expected;
-  expected[499] = kDoe.record();
-  expected.counter(1);
-  EXPECT_EQ(expected.difference(dir.read("friend.dat")), "");  // saved by the add itself
+  // The add itself saved the file.
+  EXPECT_EQ(Image<Friend>::added({kDoe.record()}).difference(dir.read("friend.dat")), "");
 }
 
 TEST(RehberAdd, ListingShowsTheLaterAddFirst) {
@@ -57,21 +49,13 @@ TEST(RehberAdd, ListingShowsTheLaterAddFirst) {
   std::string input = "3\n1\n" + kDoe.typed() + "1\n" + kPoe.typed() + "3\n";
   EXPECT_EQ(in_process(dir, input), in_rehber({friend_add(1), kRehberMenu, friend_add(2),
                                                kRehberMenu, kPoe.listed(), kDoe.listed()}));
-  Image<Friend> expected;
-  expected[499] = kDoe.record();
-  expected[498] = kPoe.record();
-  expected.counter(2);
-  EXPECT_EQ(expected.difference(dir.read("friend.dat")), "");
+  EXPECT_EQ(Image<Friend>::added({kDoe.record(), kPoe.record()}).difference(dir.read("friend.dat")),
+            "");
 }
 
 // Each search is one pass of the find menu; '3' then leaves it.
 TEST(RehberFind, Searches) {
-  struct Case {
-    const char* name;
-    std::string typed;
-    std::string shown;
-  };
-  const Case cases[] = {
+  const Exchange cases[] = {
       {"by number", "1\n123\n", dialogue({kAskFriendId, kPoe.shown(), "\n"})},
       {"number held twice, the lower slot first", "1\n12\n",
        dialogue({kAskFriendId, kDoe.shown(), "\n", kRoe.shown(), "\n"})},
@@ -89,7 +73,7 @@ TEST(RehberFind, Searches) {
       {"an empty line finds every empty first name", "2\n\n",
        dialogue({kAskFriendName, hits(kEmpty, 37), kRay.shown(), "\n", hits(kEmpty, 459)})},
   };
-  for (const Case& c : cases) {
+  for (const Exchange& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     dir.write("friend.dat", four_friends().bytes());
@@ -176,7 +160,7 @@ TEST(RehberUpdate, LeavingAtOnceStillWritesTheFile) {
 TEST(RehberUpdate, EveryPassOfItsMenuSavesFirst) {
   TempDir dir;
   dir.write("friend.dat", four_friends().bytes());
-  testkit::PipeDevice device;
+  PipeDevice device;
   device.terminal_lines = true;  // one line a read, as typed
   device.input = "3\n4\n99\n0\n6\n";
   std::string at_second_pass;
@@ -184,7 +168,7 @@ TEST(RehberUpdate, EveryPassOfItsMenuSavesFirst) {
     if (read == 4) std::filesystem::remove(dir.file("friend.dat"));  // at the first choice
     if (read == 5) at_second_pass = dir.read("friend.dat");
   };
-  EXPECT_EQ(testkit::run_program(dir, device), 0);
+  EXPECT_EQ(run_program(dir, device), 0);
   EXPECT_EQ(device.output, in_rehber({kAskFriendId, kUpdateFriendMenu, kUpdateFriendMenu}));
   EXPECT_EQ(four_friends().difference(at_second_pass), "");
 }
@@ -199,9 +183,9 @@ TEST(RehberUpdate, PassesOverAnUnchangedTableWriteNothing) {
   struct stat was {};
   ASSERT_EQ(stat(dir.file("friend.dat").c_str(), &was), 0);
 
-  testkit::PipeDevice device;
+  PipeDevice device;
   device.input = "3\n4\n12\n" + std::string(3000, 'x') + "\n6\n5\n";
-  EXPECT_EQ(testkit::run_program(dir, device), 0);  // at the end of the input
+  EXPECT_EQ(run_program(dir, device), 0);  // at the end of the input
 
   size_t menus = 0;
   for (size_t at = 0; (at = device.output.find(kUpdateFriendMenu, at)) != std::string::npos;

@@ -52,11 +52,15 @@ TEST(MainMenu, Transcripts) {
   });
 }
 
-TEST(MainMenu, QuitWritesNoFile) {
-  TempDir dir;
-  RunResult r = run_orvel(dir.path(), "4\n1\n");
-  EXPECT_TRUE(r.exited_with(0));
-  EXPECT_EQ(files_in(dir), 0u);
+// Quitting saves nothing, and neither does the customer menu's '6'.
+TEST(Menus, LeavingWithoutSavingWritesNoFile) {
+  for (const char* input : {"4\n1\n", "1\n6\n4\n1\n"}) {
+    SCOPED_TRACE(input);
+    TempDir dir;
+    RunResult r = run_orvel(dir.path(), input);
+    EXPECT_TRUE(r.exited_with(0));
+    EXPECT_EQ(files_in(dir), 0u);
+  }
 }
 
 TEST(MainMenu, EndOfInputEndsWithStatusZero) {
@@ -92,13 +96,6 @@ TEST(SubMenus, Transcripts) {
       {"\"12\" on one line: customers, then their search", "12\n3\n6\n4\n1\n",
        dialogue({kMainMenu, kCustomerMenu, kFindCustomerMenu, kCustomerMenu, kMainMenu, kQuit})},
   });
-}
-
-TEST(SubMenus, SixLeavesCustomersWithoutSaving) {
-  TempDir dir;
-  RunResult r = run_orvel(dir.path(), "1\n6\n4\n1\n");
-  EXPECT_TRUE(r.exited_with(0));
-  EXPECT_EQ(files_in(dir), 0u);
 }
 
 // '5' saves the table as it is: all zero bytes when nothing was ever added.

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "console/device.h"
@@ -18,6 +20,13 @@ std::optional<std::string> read_file(const std::string& path);
 // Bytes nobody would write by chance; NULs often, bytes after them too. The
 // same seed gives the same start whatever the length.
 std::string pattern(unsigned seed, size_t size);
+
+// One case of a table of dialogues: its name, what is typed and what the screen shows.
+struct Exchange {
+  const char* name;
+  std::string typed;
+  std::string shown;
+};
 
 // Runs the program's main menu over `device` as the process's console until the
 // program exits: its exit status, or nothing when the menu returned.
@@ -65,6 +74,23 @@ class Image {
     Image image;
     if (bytes.size() != kSlots * sizeof(Rec)) image.slots_.clear();
     memcpy(image.slots_.data(), bytes.data(), image.slots_.size() * sizeof(Rec));
+    return image;
+  }
+
+  // A table holding these records in these slots, the others empty.
+  static Image holding(std::initializer_list<std::pair<int, Rec>> records) {
+    Image image;
+    for (const auto& [slot, r] : records) image[slot] = r;
+    return image;
+  }
+
+  // What adds to an empty table leave: the first record in slot 499, each
+  // next one a slot below, and the add counter at their number.
+  static Image added(std::initializer_list<Rec> records) {
+    Image image;
+    int slot = kSlots;
+    for (const Rec& r : records) image[--slot] = r;
+    image.counter(static_cast<int32_t>(records.size()));
     return image;
   }
 

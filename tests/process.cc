@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utmp.h>
 
 #include <cstring>
 #include <stdexcept>
@@ -197,28 +198,65 @@ RunResult Session::reap_reading(milliseconds limit) {
   return result;
 }
 
-PtySession::PtySession(const std::string& dir, const std::function<void()>& before_exec) {
+namespace {
+
+// The child stays as a shell does (the session's leader, its group outside
+// orvel's), so orvel's group is not orphaned and may be stopped; it ends as
+// orvel ended. Only orvel's process returns.
+void run_in_own_group() {
+  pid_t program = fork();
+  if (program == 0) {
+    setpgid(0, 0);
+    signal(SIGTTOU, SIG_IGN);  // a background group taking the terminal
+    tcsetpgrp(STDIN_FILENO, getpid());
+    signal(SIGTTOU, SIG_DFL);
+    return;
+  }
+  if (program < 0) _exit(127);
+  setpgid(program, program);
+  int status = 0;
+  while (waitpid(program, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFSIGNALED(status)) {
+    signal(WTERMSIG(status), SIG_DFL);
+    raise(WTERMSIG(status));
+  }
+  _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 127);
+}
+
+}  // namespace
+
+PtySession::PtySession(const std::string& dir, const std::function<void()>& before_exec,
+                       bool own_group) {
   int master = -1;
-  pid_ = forkpty(&master, nullptr, nullptr, nullptr);
-  check(pid_ >= 0, "forkpty");
+  check(openpty(&master, &slave_, nullptr, nullptr, nullptr) == 0, "openpty");
+  check(tcgetattr(slave_, &initial_) == 0, "tcgetattr");
+  pid_ = fork();
+  check(pid_ >= 0, "fork");
   if (pid_ == 0) {
+    close(master);
+    if (login_tty(slave_) != 0) _exit(127);
     if (chdir(dir.c_str()) != 0) _exit(127);
     if (before_exec) before_exec();
+    if (own_group) run_in_own_group();
     exec_orvel();
   }
   fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(slave_, F_SETFD, FD_CLOEXEC);
   to_child_ = from_child_ = master;
-  slave_ = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  check(slave_ >= 0, "open slave");
 }
 
-PtySession::~PtySession() { close(slave_); }
+PtySession::~PtySession() {
+  if (!reaped_) kill(program(), SIGKILL);  // orvel itself, when a leader stands between
+  close(slave_);
+}
 
 // Keeps reading meanwhile: a child blocked on a full terminal never gets there.
+// Only a pause turns the signal keys off: a line editor reads without ICANON too.
 bool PtySession::wait_raw(bool raw, milliseconds limit) {
   Clock::time_point deadline = Clock::now() + limit;
   for (;;) {
-    bool now_raw = (mode().c_lflag & ICANON) == 0;
+    bool now_raw = (mode().c_lflag & ISIG) == 0;
     if (now_raw == raw) return true;
     if (Clock::now() >= deadline) return false;
     read_some(1);
@@ -231,7 +269,25 @@ termios PtySession::mode() const {
   return t;
 }
 
-void PtySession::signal(int sig) { kill(pid_, sig); }
+pid_t PtySession::program() const {
+  pid_t group = tcgetpgrp(to_child_);
+  return group > 0 ? group : pid_;
+}
+
+void PtySession::signal(int sig) { kill(program(), sig); }
+
+bool PtySession::wait_stopped(milliseconds limit) {
+  Clock::time_point deadline = Clock::now() + limit;
+  std::string stat_file = "/proc/" + std::to_string(program()) + "/stat";
+  for (;;) {
+    // "pid (name) state ...": the state follows the name's closing parenthesis.
+    std::optional<std::string> stat = read_file(stat_file);
+    size_t close = stat ? stat->rfind(')') : std::string::npos;
+    if (close != std::string::npos && stat->substr(close + 2, 1) == "T") return true;
+    if (Clock::now() >= deadline) return false;
+    read_some(1);
+  }
+}
 
 PipeSession::PipeSession(const std::string& dir, const std::function<void()>& before_exec) {
   pid_ = start_on_pipes(dir, to_child_, from_child_, before_exec);

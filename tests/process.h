@@ -75,18 +75,28 @@ class Session {
 class PtySession : public Session {
  public:
   // before_exec runs in the child just before exec, as RunOptions' does.
-  explicit PtySession(const std::string& dir, const std::function<void()>& before_exec = {});
+  // With own_group, orvel runs in a process group of its own in the
+  // terminal's foreground, as a shell starts it, so that Ctrl-Z stops it.
+  explicit PtySession(const std::string& dir, const std::function<void()>& before_exec = {},
+                      bool own_group = false);
   ~PtySession();
 
-  // Waits until the terminal is (raw) or is not (!raw) in non-canonical mode.
+  // Waits until the keyboard is (raw) or is not (!raw) in a pause's raw mode,
+  // where Ctrl-C and the other signal keys are keys.
   bool wait_raw(bool raw, milliseconds limit = milliseconds{10000});
-  termios mode() const;  // the slave's current settings
+  termios mode() const;                                     // the slave's current settings
+  const termios& initial_mode() const { return initial_; }  // before orvel started
   void signal(int sig);
+  // Waits until orvel is stopped (Ctrl-Z).
+  bool wait_stopped(milliseconds limit = milliseconds{10000});
   // Waits for the child to end, reading what it still writes.
   RunResult wait_exit(milliseconds limit = milliseconds{10000}) { return reap_reading(limit); }
 
  private:
+  pid_t program() const;  // orvel's own process, the leader of the foreground group
+
   int slave_ = -1;  // kept open so the settings and the output outlive the child
+  termios initial_{};
 };
 
 // orvel on pipes, with no controlling terminal.

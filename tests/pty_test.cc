@@ -22,11 +22,14 @@ using testkit::TempDir;
 const std::string kFindScreen = clear() + on_tty(kFindCustomerMenu);
 constexpr milliseconds kQuiet{300};  // long enough for a wrongly ended pause to show
 
+// A terminal that cannot show a line editor: lines are read as the terminal's line mode gives them.
+void dumb_terminal() { setenv("TERM", "dumb", 1); }
+
 // orvel on a terminal, started and showing its main menu.
 class Terminal : public ::testing::Test {
  protected:
   void SetUp() override {
-    pty_ = std::make_unique<PtySession>(dir_.path());
+    pty_ = std::make_unique<PtySession>(dir_.path(), dumb_terminal);
     ASSERT_TRUE(pty_->wait_for(clear() + on_tty(kMainMenu)));
     before_ = pty_->mode();
   }
@@ -191,7 +194,10 @@ TEST_P(TerminalSignal, InAPauseRestoresTheModeAndStillKills) {
 
 // A signal the parent ignored stays ignored: the pause goes on waiting for its key.
 TEST_F(Terminal, AnIgnoredSignalAtAPauseChangesNothing) {
-  pty_ = std::make_unique<PtySession>(dir_.path(), [] { signal(SIGUSR1, SIG_IGN); });
+  pty_ = std::make_unique<PtySession>(dir_.path(), [] {
+    dumb_terminal();
+    signal(SIGUSR1, SIG_IGN);
+  });
   ASSERT_TRUE(pty_->wait_for(clear() + on_tty(kMainMenu)));
   before_ = pty_->mode();
   ASSERT_NO_FATAL_FAILURE(enter_search_and_pause());

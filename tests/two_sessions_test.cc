@@ -83,10 +83,7 @@ TEST(TwoSessions, LeavingAMenuKeepsWhatTheOtherAdded) {
   TempDir dir;
   play(dir, Steps{{A, "1\n", std::string(kCustomerMenu)}, {B, "1\n", std::string(kCustomerMenu)}} +
                 add_customer(B, kSmith) + Steps{{A, "5\n", std::string(kMainMenu)}});
-  Image<Customer> expected;
-  expected[499] = kSmith.record();
-  expected.counter(1);
-  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+  EXPECT_EQ(Image<Customer>::added({kSmith.record()}).difference(dir.read("customer.dat")), "");
 }
 
 TEST(TwoSessions, InterleavedAddsAreBothKept) {
@@ -97,24 +94,15 @@ TEST(TwoSessions, InterleavedAddsAreBothKept) {
   TempDir dir;
   play(dir, Steps{{A, "1\n", std::string(kCustomerMenu)}, {B, "1\n", std::string(kCustomerMenu)}} +
                 half(a, true) + half(b, true) + half(a, false) + half(b, false));
-  Image<Customer> expected;
-  expected[499] = kSmith.record();
-  expected[498] = kJones.record();  // the later save takes the next slot
-  expected.counter(2);
-  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
-}
-
-// The customer file the update tests start from: kSmith alone, in slot 499.
-Image<Customer> smith_alone() {
-  Image<Customer> image;
-  image[499] = kSmith.record();
-  image.counter(1);
-  return image;
+  // The later save takes the next slot.
+  EXPECT_EQ(Image<Customer>::added({kSmith.record(), kJones.record()})
+                .difference(dir.read("customer.dat")),
+            "");
 }
 
 TEST(TwoSessions, ChangesToTwoFieldsOfOneRecordAreBothKept) {
   TempDir dir;
-  dir.write("customer.dat", smith_alone().bytes());
+  dir.write("customer.dat", Image<Customer>::added({kSmith.record()}).bytes());
   const std::string ask_id(kAskCustomerId), menu(kUpdateCustomerMenu);
   play(dir, {{A, "1\n4\n", ask_id},
              {B, "1\n4\n", ask_id},
@@ -130,17 +118,14 @@ TEST(TwoSessions, ChangesToTwoFieldsOfOneRecordAreBothKept) {
   CustomerText after = kSmith;  // new values no shorter than the old: nothing left past a NUL
   after.tel_no = "0999";
   after.street = "9 New Rd", after.town = "Newton", after.city = "Durham", after.p_code = "YO1 1A";
-  Image<Customer> expected;
-  expected[499] = after.record();
-  expected.counter(1);
-  EXPECT_EQ(expected.difference(dir.read("customer.dat")), "");
+  EXPECT_EQ(Image<Customer>::added({after.record()}).difference(dir.read("customer.dat")), "");
 }
 
 // B's menu was drawn before A changed the street and the telephone; B then
 // types their old values: B's is the later change, so the file keeps it.
 TEST(TwoSessions, ValuesTypedBackOverTheOthersChangeAreKept) {
   TempDir dir;
-  dir.write("customer.dat", smith_alone().bytes());
+  dir.write("customer.dat", Image<Customer>::added({kSmith.record()}).bytes());
   const std::string ask_id(kAskCustomerId), menu(kUpdateCustomerMenu);
   auto address = [&](Who who, const std::string& street) {
     return Steps{{who, "1\n", "\n Enter New STREET: "},
@@ -154,23 +139,17 @@ TEST(TwoSessions, ValuesTypedBackOverTheOthersChangeAreKept) {
            address(A, "9 New Rd") + telephone(A, "0999") + address(B, kSmith.street) +
            telephone(B, kSmith.tel_no) +
            Steps{{A, "3\n", std::string(kCustomerMenu)}, {B, "3\n", std::string(kCustomerMenu)}});
-  EXPECT_EQ(smith_alone().difference(dir.read("customer.dat")), "");
+  EXPECT_EQ(Image<Customer>::added({kSmith.record()}).difference(dir.read("customer.dat")), "");
 }
 
 TEST(TwoSessions, TwoCostAdditionsBothCount) {
   const WebText page{"7", "a@b.c", "Page", "www.x.com", "1/1", "2/2", "150", "N", "nice"};
   TempDir dir;
-  Image<Web> before;
-  before[499] = page.record(150);
-  before.counter(1);
-  dir.write("web.dat", before.bytes());
+  dir.write("web.dat", Image<Web>::added({page.record(150)}).bytes());
   const std::string ask(kAskAddCost), menu(kUpdateWebMenu);
   play(dir,
        {{A, "2\n4\n7\n4\n", ask}, {B, "2\n4\n7\n4\n", ask}, {A, "25\n", menu}, {B, "10\n", menu}});
-  Image<Web> expected;
-  expected[499] = page.record(185);
-  expected.counter(1);
-  EXPECT_EQ(expected.difference(dir.read("web.dat")), "");
+  EXPECT_EQ(Image<Web>::added({page.record(185)}).difference(dir.read("web.dat")), "");
 }
 
 TEST(TwoSessions, FriendUpdateMenuKeepsTheOthersAdd) {
@@ -182,10 +161,7 @@ TEST(TwoSessions, FriendUpdateMenuKeepsTheOthersAdd) {
              {B, "3\n1\n" + fr.typed(), std::string(kRehberMenu)},
              {A, "x\n", menu},
              {A, "6\n5\n", std::string(kMainMenu)}});
-  Image<Friend> expected;
-  expected[499] = fr.record();
-  expected.counter(1);
-  EXPECT_EQ(expected.difference(dir.read("friend.dat")), "");
+  EXPECT_EQ(Image<Friend>::added({fr.record()}).difference(dir.read("friend.dat")), "");
 }
 
 // The i-th add of a session: every field that shows says whose and which.

@@ -1,10 +1,10 @@
 #!/bin/sh
 # The test command: every test once, built with AddressSanitizer and UBSan; every
-# target built in Release; a 30-second fuzz run of the whole dialogue. Details go
-# to build-logs/; the last line is "N passed, M failed" (", K skipped" after it
-# when a test was skipped), where N and M count the tests, with the Release
-# build and the fuzz run as one item each. Exit status 1
-# when anything failed.
+# target built in Release, and its .deb package checked; a 30-second fuzz run of
+# the whole dialogue. Details go to build-logs/; the last line is "N passed,
+# M failed" (", K skipped" after it when a test was skipped), where N and M count
+# the tests, with the Release build, the package and the fuzz run as one item
+# each. Exit status 1 when anything failed.
 set -u
 cd "$(dirname "$0")/.."
 jobs=2
@@ -60,10 +60,16 @@ fi
 
 fuzz &
 fuzz_pid=$!
-echo "building every target in Release, and a 30-second fuzz run (logs: $logs/release-build.log, $logs/fuzz.log)"
+echo "building every target in Release and its package, and a 30-second fuzz run (logs: $logs/release-build.log, $logs/package.log, $logs/fuzz.log)"
 if cmake -S . -B build-rel -DCMAKE_BUILD_TYPE=Release >"$logs/release-build.log" 2>&1 &&
   cmake --build build-rel -j"$jobs" >>"$logs/release-build.log" 2>&1; then
   result ok "every target builds in Release"
+  # The .deb of that build, checked without installing it.
+  if doc/check_package.sh build-rel doc/orvel.1 >"$logs/package.log" 2>&1; then
+    result ok "cpack -G DEB gives /usr/bin/orvel, stripped, and its manual page"
+  else
+    result fail "the package (see $logs/package.log)"
+  fi
 else
   result fail "the Release build (see $logs/release-build.log)"
 fi

@@ -11,10 +11,7 @@ namespace orvel {
 namespace {
 
 using namespace screens;
-using testkit::Image;
-using testkit::in_process;
-using testkit::put;
-using testkit::TempDir;
+using namespace testkit;
 
 const WebText kShop{"7",      "shop@a.uk", "Shop Front", "www.shop.example/a b", "1/1/26",
                     "2/2/26", "150",       "N",          "Two pages, one form."};
@@ -25,11 +22,8 @@ const WebText kCafe{"123",    "cafe@c.uk", "Cafe Menu", "cafe.example", "5/5/26"
 
 // A file of three pages; the shop and the blog share web number 7.
 Image<Web> three_webs() {
-  Image<Web> image;
-  image[10] = kShop.record(150);
-  image[20] = kBlog.record(80);
-  image[30] = kCafe.record(150);
-  return image;
+  return Image<Web>::holding(
+      {{10, kShop.record(150)}, {20, kBlog.record(80)}, {30, kCafe.record(150)}});
 }
 
 // The web menu entered from the main menu, then the steps. The input ends at the
@@ -44,21 +38,17 @@ TEST(WebAdd, FirstAddTakesSlot499AndNumberOne) {
   // '6' only redraws the web menu.
   EXPECT_EQ(in_process(dir, "2\n1\n" + kShop.typed() + "6\n"),
             dialogue({in_webs({web_add(1)}), kWebMenu}));
-  Image<Web> expected;
-  expected[499] = kShop.record(150);
-  expected.counter(1);
-  EXPECT_EQ(expected.difference(dir.read("web.dat")), "");  // saved by the add itself
+  // The add itself saved the file.
+  EXPECT_EQ(Image<Web>::added({kShop.record(150)}).difference(dir.read("web.dat")), "");
 }
 
 TEST(WebAdd, SecondAddGoesBelowAndIsListedFirst) {
   TempDir dir;
   EXPECT_EQ(in_process(dir, "2\n1\n" + kShop.typed() + "1\n" + kCafe.typed() + "3\n"),
             in_webs({web_add(1), kWebMenu, web_add(2), kWebMenu, kCafe.listed(), kShop.listed()}));
-  Image<Web> expected;
-  expected[499] = kShop.record(150);
-  expected[498] = kCafe.record(150);
-  expected.counter(2);
-  EXPECT_EQ(expected.difference(dir.read("web.dat")), "");
+  EXPECT_EQ(
+      Image<Web>::added({kShop.record(150), kCafe.record(150)}).difference(dir.read("web.dat")),
+      "");
 }
 
 // The cost as number input reads it and number output prints it. The slot had
@@ -111,12 +101,7 @@ TEST(WebAdd, CostAsReadAndPrinted) {
 
 // Each search is one pass of the find menu; '3' then leaves it.
 TEST(WebFind, Searches) {
-  struct Case {
-    const char* name;
-    std::string typed;
-    std::string shown;
-  };
-  const Case cases[] = {
+  const Exchange cases[] = {
       {"by web number", "1\n123\n", dialogue({kAskFindWebNo, kCafe.shown(), "\n"})},
       {"web number held twice, in slot order", "1\n7\n",
        dialogue({kAskFindWebNo, kShop.shown(), "\n", kBlog.shown(), "\n"})},
@@ -129,7 +114,7 @@ TEST(WebFind, Searches) {
       {"e-mail in another case", "2\nCAFE@c.uk\n", dialogue({kAskEmail, kNotFount})},
       {"'9' redraws the find menu", "9\n", ""},
   };
-  for (const Case& c : cases) {
+  for (const Exchange& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     dir.write("web.dat", three_webs().bytes());
