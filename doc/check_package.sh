@@ -30,10 +30,11 @@ $files
 instead of:
 $expected"
 
-# The control's Depends comes from the program's libraries: the C and C++ runtimes.
+# The control's Depends comes from the program's libraries: the C runtime and
+# readline (the C++ runtime is linked into the program).
 depends=$(dpkg-deb --field "$deb" Depends)
 case $depends in
-  *libc6\ \(*libstdc++6\ \(*) ;;
+  *libc6\ \(*libreadline8\ \(*) ;;
   *) fail "Depends is not the libraries' worked-out list: '$depends'" ;;
 esac
 
