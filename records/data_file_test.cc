@@ -651,6 +651,45 @@ TEST_F(DataFileTest, ALockKeptByAnotherFailsTheSaveInsteadOfHanging) {
   EXPECT_EQ(read_file("customer.dat"), pattern(4));
 }
 
+// What the file is (mode, names) is taken once the lock is held: a save that
+// waited neither gives back rights taken away meanwhile nor splits a link made.
+TEST_F(DataFileTest, AWaitingSaveTakesTheFileAsItIsOnceLocked) {
+  struct Case {
+    const char* what;
+    void (*meanwhile)();
+    mode_t mode;
+    const char* other;  // a second name that must hold the new bytes, or none
+  };
+  const Case cases[] = {
+      {"mode narrowed", [] { ASSERT_EQ(chmod("customer.dat", 0600), 0); }, 0600, nullptr},
+      {"second name made", [] { fs::create_hard_link("customer.dat", "other.dat"); }, 0644,
+       "other.dat"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* name : {"customer.dat", "other.dat"}) fs::remove(name);
+    write_file("customer.dat", pattern(3));
+    ASSERT_EQ(chmod("customer.dat", 0644), 0);
+    int held = open("customer.dat", O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(held);  // the lock stays the parent's alone
+      _exit(save(kFile, bytes_of(pattern(4))) ? 0 : 1);
+    }
+    usleep(200'000);  // the save has opened the file and waits for the lock
+    c.meanwhile();
+    close(held);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(stat_of("customer.dat").st_mode & 07777, c.mode);
+    if (c.other) {
+      EXPECT_TRUE(read_file(c.other) == pattern(4)) << "the link was split";
+    }
+  }
+}
+
 // In a sticky folder anyone may write, a second name of a file may have been
 // planted there for a file elsewhere, whoever's file it is: it is never written
 // through. A saver who may rename it splits the link; anyone else fails.
