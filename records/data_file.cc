@@ -228,8 +228,13 @@ std::vector<Range> changed_runs(std::string_view old, std::span<const std::byte>
   return runs;
 }
 
-bool write_runs(int fd, std::span<const std::byte> bytes, const std::vector<Range>& runs) {
+// Writes the runs in their order. The records are flushed before the counter's
+// slot is written after them, so that after a power cut too the counter never
+// reaches the disk ahead of the records it counts.
+bool write_runs(int fd, std::span<const std::byte> bytes, const std::vector<Range>& runs,
+                size_t counter_at) {
   for (const Range& r : runs) {
+    if (r.from == counter_at && &r != &runs.front() && fdatasync(fd) != 0) return false;
     if (!write_all(fd, bytes.subspan(r.from, r.to - r.from), static_cast<off_t>(r.from)))
       return false;
     if (after_write_in_place_for_test) after_write_in_place_for_test();
@@ -239,24 +244,27 @@ bool write_runs(int fd, std::span<const std::byte> bytes, const std::vector<Rang
 
 // The same inode keeps its owner, group, mode and links. Only what differs from
 // the file as read under the lock is written: the changed records first, each
-// run of them in one write, then the slot holding the add counter, then the
-// size, then all is flushed. A kill in between leaves every slot the file's
+// run of them in one write, flushed, then the slot holding the add counter, then
+// the size, then all is flushed. A kill in between leaves every slot the file's
 // counter covers whole and never counts a record not yet written. A write that
-// fails half way puts back the old bytes.
+// fails half way puts back the old bytes, the counter's slot first, so that a
+// kill meanwhile leaves no counted slot unwritten either.
 bool write_in_place(int fd, const struct stat& old, std::span<const std::byte> image,
                     std::string_view old_bytes) {
   const size_t slot = image.size() / kSlots;
   if (!room_for(fd, image.size())) return false;
   std::vector<Range> runs = changed_runs(old_bytes, image, slot);
   bool longer = old.st_size > static_cast<off_t>(image.size());
-  if (write_runs(fd, image, runs) &&
+  if (write_runs(fd, image, runs, slot) &&
       (!longer || ftruncate(fd, static_cast<off_t>(image.size())) == 0) && fsync(fd) == 0)
     return true;
   if (old_bytes.size() == static_cast<size_t>(old.st_size)) {
     std::span<const std::byte> was = std::as_bytes(std::span(old_bytes.data(), old_bytes.size()));
     for (Range& r : runs) r.to = std::min(r.to, was.size());
     std::erase_if(runs, [](const Range& r) { return r.from >= r.to; });
-    write_runs(fd, was, runs);
+    if (!runs.empty() && runs.back().from == slot)
+      std::rotate(runs.rbegin(), runs.rbegin() + 1, runs.rend());
+    write_runs(fd, was, runs, slot);
     ftruncate(fd, old.st_size);
     fsync(fd);
   }

@@ -26,7 +26,6 @@
 #include <string>
 #include <vector>
 
-#include "console/memory_device.h"
 #include "records/records.h"
 #include "records/save_seam.h"
 #include "tests/in_process.h"
