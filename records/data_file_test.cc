@@ -301,10 +301,14 @@ TEST_F(DataFileTest, NameLeadingNowhereWritableIsNotSaved) {
     c.make();
     const std::string before = read_file("customer.dat");
     int got = as_user(kA, kA, {}, [] {
+      const auto start = std::chrono::steady_clock::now();
       bool saved = save(kFile, bytes_of(pattern(4)));
+      // At once: a file there, whatever its rights, is never taken for none
+      // (a first save would wait out the lock's time for the name to be free).
+      bool at_once = std::chrono::steady_clock::now() - start < std::chrono::seconds(1);
       set_table(pattern(2));
       load_namelist();
-      return (saved ? 1 : 0) + (table_image() == pattern(2) ? 0 : 2);
+      return (saved ? 1 : 0) + (table_image() == pattern(2) ? 0 : 2) + (at_once ? 0 : 4);
     });
     EXPECT_EQ(got, 0);
     EXPECT_EQ(read_file("customer.dat"), before);

@@ -79,6 +79,23 @@ const CustomerText kSmith{"Smith",  "John",  "MR",     "12",   "1 High St", "Old
 const CustomerText kJones{"Jones", "Ann",    "MS",     "20",   "3 Mill La", "Millby",
                           "Leeds", "LS1 3X", "2/2/82", "0456", "8/12/26"};
 
+// Both sessions at customer 12's update menu, each with the file as it was then.
+Steps update_smith() {
+  const std::string ask_id(kAskCustomerId), menu(kUpdateCustomerMenu);
+  return {{A, "1\n4\n", ask_id}, {B, "1\n4\n", ask_id}, {A, "12\n", menu}, {B, "12\n", menu}};
+}
+Steps leave_update() {
+  return {{A, "3\n", std::string(kCustomerMenu)}, {B, "3\n", std::string(kCustomerMenu)}};
+}
+Steps address(Who who, const std::string& street) {
+  return {{who, "1\n", "\n Enter New STREET: "},
+          {who, street + "\nOldham\nLondon\nAB1 2\n", std::string(kUpdateCustomerMenu)}};
+}
+Steps telephone(Who who, const std::string& tel) {
+  return {{who, "2\n", std::string(kAskNewTelephone)},
+          {who, tel + "\n", std::string(kUpdateCustomerMenu)}};
+}
+
 TEST(TwoSessions, LeavingAMenuKeepsWhatTheOtherAdded) {
   TempDir dir;
   play(dir, Steps{{A, "1\n", std::string(kCustomerMenu)}, {B, "1\n", std::string(kCustomerMenu)}} +
@@ -126,20 +143,33 @@ TEST(TwoSessions, ChangesToTwoFieldsOfOneRecordAreBothKept) {
 TEST(TwoSessions, ValuesTypedBackOverTheOthersChangeAreKept) {
   TempDir dir;
   dir.write("customer.dat", Image<Customer>::added({kSmith.record()}).bytes());
-  const std::string ask_id(kAskCustomerId), menu(kUpdateCustomerMenu);
-  auto address = [&](Who who, const std::string& street) {
-    return Steps{{who, "1\n", "\n Enter New STREET: "},
-                 {who, street + "\nOldham\nLondon\nAB1 2\n", menu}};
-  };
-  auto telephone = [&](Who who, const std::string& tel) {
-    return Steps{{who, "2\n", std::string(kAskNewTelephone)}, {who, tel + "\n", menu}};
-  };
-  play(dir,
-       Steps{{A, "1\n4\n", ask_id}, {B, "1\n4\n", ask_id}, {A, "12\n", menu}, {B, "12\n", menu}} +
-           address(A, "9 New Rd") + telephone(A, "0999") + address(B, kSmith.street) +
-           telephone(B, kSmith.tel_no) +
-           Steps{{A, "3\n", std::string(kCustomerMenu)}, {B, "3\n", std::string(kCustomerMenu)}});
+  play(dir, update_smith() + address(A, "9 New Rd") + telephone(A, "0999") +
+                address(B, kSmith.street) + telephone(B, kSmith.tel_no) + leave_update());
   EXPECT_EQ(Image<Customer>::added({kSmith.record()}).difference(dir.read("customer.dat")), "");
+}
+
+// Each update is saved at once. B's telephone typed back to the value B
+// loaded is B's change over A's; A's telephone, saved before B's, is no change
+// of A's when A's next update is saved.
+TEST(TwoSessions, OnlyFieldsWrittenSinceTheLastSaveAreTheSessionsChange) {
+  CustomerText a_street = kSmith;
+  a_street.street = "19 High St", a_street.tel_no = "0777";
+  const struct {
+    const char* what;
+    Steps steps;
+    const CustomerText& after;
+  } cases[] = {
+      {"a value typed back", telephone(A, "0999") + telephone(B, kSmith.tel_no), kSmith},
+      {"a value saved before",
+       telephone(A, "0999") + telephone(B, "0777") + address(A, "19 High St"), a_street},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    dir.write("customer.dat", Image<Customer>::added({kSmith.record()}).bytes());
+    play(dir, update_smith() + c.steps + leave_update());
+    EXPECT_EQ(Image<Customer>::added({c.after.record()}).difference(dir.read("customer.dat")), "");
+  }
 }
 
 TEST(TwoSessions, TwoCostAdditionsBothCount) {
