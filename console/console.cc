@@ -47,7 +47,6 @@ void set_console(Console* console) { g_console = console; }
 std::string Console::next_line() {
   std::string line;
   if (ended_) return line;
-  device_.flush();
   bool read_now = false;
   for (;;) {
     while (ahead_pos_ < ahead_.size() && line.size() < kRefill) {
@@ -66,6 +65,9 @@ std::string Console::next_line() {
     // carriage returns (a key pressed twice at a pause) is not that: it
     // delivered characters, so the wait goes on for a line.
     if (read_now && device_.reads_lines() && !line.empty()) return line;
+    // Everything written is out before the read that may wait; a line already
+    // read ahead waits for nothing, so a pipe's output goes out in large writes.
+    device_.flush();
     char chunk[4096];
     size_t n = device_.read(chunk, sizeof chunk);
     if (n == 0) {
