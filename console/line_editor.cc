@@ -131,6 +131,8 @@ LineEditor::LineEditor() {
   using_history();
 }
 
+bool LineEditor::draws_lines() const { return rl_get_termcap("up") != nullptr; }
+
 std::optional<std::string> LineEditor::read_line(std::string_view shown, std::string& kept) {
   g_kept = &kept;
   rl_input_available_hook = kept_waiting() ? kept_waiting : nullptr;

@@ -22,6 +22,11 @@ class LineEditor {
   LineEditor(const LineEditor&) = delete;
   LineEditor& operator=(const LineEditor&) = delete;
 
+  // False when the terminal database does not know the terminal: the editor
+  // could not move up a row and would scroll a long line sideways, the prompt
+  // out of sight.
+  bool draws_lines() const;
+
   // One line, without its newline; nothing at the end of input (Ctrl-D on an
   // empty line). `shown` is the screen's current line, already printed: the
   // editor draws it again when it redraws the line. The keys in `kept` were

@@ -45,10 +45,12 @@ Terminal::Terminal() : in_tty_(isatty(STDIN_FILENO)), out_tty_(isatty(STDOUT_FIL
   if (!out_tty_) tty_fd_ = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
   if (in_tty_ && out_tty_ && can_edit_lines(getenv("TERM"))) {
     modes_.emplace(STDIN_FILENO);
-    if (modes_->set(KeyMode::kQuiet)) {
-      editor_.emplace();
-    } else {
-      modes_.reset();  // a keyboard whose mode cannot be set is read as a line mode gives it
+    if (modes_->set(KeyMode::kQuiet)) editor_.emplace();
+    // A keyboard whose mode cannot be set, or a terminal the editor cannot
+    // draw on, is read as a line mode gives it.
+    if (!editor_ || !editor_->draws_lines()) {
+      editor_.reset();
+      modes_.reset();
     }
   }
 }

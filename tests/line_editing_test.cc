@@ -120,6 +120,21 @@ TEST_F(LineEditing, KeysEditTheLineThatIsStored) {
   }
 }
 
+// A TERM the terminal database does not know gives the editor no way to move
+// up a row (it would scroll the line sideways, the prompt out of sight): lines
+// are read as the terminal's line mode gives them, an arrow key taken out.
+TEST_F(LineEditing, AnUnknownTerminalReadsLinesAsLineModeDoes) {
+  ASSERT_NO_FATAL_FAILURE(start([] {
+    editing_terminal();
+    setenv("TERM", "orvel-no-such-terminal", 1);
+  }));
+  ASSERT_NO_FATAL_FAILURE(enter_add());
+  ASSERT_NO_FATAL_FAILURE(answer(on_tty("\n SURNAME: "), "Demr" + kLeft + "i\r"));
+  pty_->send(kRestOfTheAdd);
+  ASSERT_NO_FATAL_FAILURE(end_at_menu());
+  EXPECT_STREQ(added().surname, "Demri");
+}
+
 // Stopped, the shell has the terminal as it was; continued, the prompt and the line come back.
 TEST_F(LineEditing, StopAndContinueKeepTheLine) {
   ASSERT_NO_FATAL_FAILURE(start(editing_terminal, true));
