@@ -25,7 +25,9 @@ using testkit::same_mode;
 using testkit::TempDir;
 
 const std::string kLeft = "\x1b[D";
+const std::string kRight = "\x1b[C";
 const std::string kUp = "\x1b[A";
+const std::string kDown = "\x1b[B";
 const std::string kHome = "\x1b[1~";
 const std::string kEnd = "\x1b[4~";
 const std::string kDelete = "\x1b[3~";
@@ -90,7 +92,7 @@ TEST_F(LineEditing, KeysEditTheLineThatIsStored) {
       {"\n SURNAME: ", "Demr" + kLeft + "i", "Demir"},  // Left inside a word
       {"\n FIRST NAME(S): ", "Al Can" + times(4, kLeft) + "i", "Ali Can"},
       {"\n TITLE (MR/MISS/MS): ", "xM" + kHome + kDelete + kEnd + "R", "MR"},
-      {"\n IDENTIDY NO: ", kUp, "MR"},  // the line before
+      {"\n IDENTIDY NO: ", kUp + kUp + kDown, "MR"},  // two lines back, one forward
       // Wider than the terminal, and edited at its start.
       {"\n STREET: ", "igh Street, Flat 21 Block C" + kHome + "H", "High Street, Flat 21 Block C"},
       {"\n TOWN: ", "Old\tTown", "Old\tTown"},  // Tab is a character
@@ -99,8 +101,8 @@ TEST_F(LineEditing, KeysEditTheLineThatIsStored) {
        "Ankara Izmir\x17",
        "Ankara"},                                                   // Ctrl-U, Ctrl-W
       {"\n POST CODE: ", "ğla" + times(3, kLeft) + "Mu", "Muğla"},  // over a two-byte character
-      {"\n DATE OF BIRTH: ", "1990abc" + times(3, kLeft) + "\x0b", "1990"},    // Ctrl-K
-      {"\n TELEPHON NUMBER: ", "5551x2" + times(2, kLeft) + "\x04", "55512"},  // Ctrl-D
+      {"\n DATE OF BIRTH: ", "1990abc" + times(4, kLeft) + kRight + "\x0b", "1990"},  // Ctrl-K
+      {"\n TELEPHON NUMBER: ", "5551x2" + times(2, kLeft) + "\x04", "55512"},         // Ctrl-D
       {"\n TODAY DATE: ",
        "6/12\x01"
        "0\x05/2026",
