@@ -415,21 +415,6 @@ Put replace(const Place& at, int folder, const struct stat* old, std::span<const
   return put;  // the lock on the new file goes with `fd`, once it is in place
 }
 
-// The step between two times the file system can give a file: its coarse
-// clock's tick at least (the kernel stamps a change with it), or the step the
-// time itself shows (none below whole seconds: two, as some file systems keep).
-int64_t timestamp_step_ns(const timespec& t) {
-  static const int64_t tick = [] {
-    timespec res{};
-    clock_getres(CLOCK_REALTIME_COARSE, &res);
-    return std::max<int64_t>(res.tv_sec * 1'000'000'000 + res.tv_nsec, 1'000'000);
-  }();
-  if (t.tv_nsec == 0) return 2'000'000'000;
-  int64_t step = 1;
-  for (long n = t.tv_nsec; n % 10 == 0; n /= 10) step *= 10;
-  return std::max(tick, step);
-}
-
 int64_t ns(const timespec& t) { return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
 bool same_time(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -450,11 +435,31 @@ std::optional<std::string_view> read_for_save(int fd, const struct stat& st, siz
 
 }  // namespace
 
+// The step between two times the file system can give a file: its coarse
+// clock's tick at least (the kernel stamps a change with it), or the step the
+// time itself shows (none below whole seconds: two, as some file systems keep).
+int64_t timestamp_step_ns(const timespec& t) {
+  static const int64_t tick = [] {
+    timespec res{};
+    clock_getres(CLOCK_REALTIME_COARSE, &res);
+    return std::max<int64_t>(res.tv_sec * 1'000'000'000 + res.tv_nsec, 1'000'000);
+  }();
+  if (t.tv_nsec == 0) return 2'000'000'000;
+  int64_t step = 1;
+  for (long n = t.tv_nsec; n % 10 == 0; n /= 10) step *= 10;
+  return std::max(tick, step);
+}
+
+// Two steps, since a stamp may lag the clock by one; a change time after
+// `taken` (a clock set back, another machine's) is never safely past.
+bool racily_clean(const timespec& taken, const timespec& changed) {
+  return ns(taken) < ns(changed) + 2 * timestamp_step_ns(changed);
+}
+
 // The file is known again by its device, inode, size and times. A change made
 // within one timestamp step of the last one may leave them all as they were,
 // so an identity taken that soon after the file's last change is not trusted:
 // the file is read, the way version-control indexes treat "racily clean" files.
-// Two steps, since a stamp may lag the clock by one.
 void DataFile::remember(const struct stat& st, const timespec& before) {
   last_ = {true,
            st.st_dev,
@@ -462,7 +467,7 @@ void DataFile::remember(const struct stat& st, const timespec& before) {
            st.st_size,
            st.st_mtim,
            st.st_ctim,
-           ns(before) < ns(st.st_ctim) + 2 * timestamp_step_ns(st.st_ctim)};
+           racily_clean(before, st.st_ctim)};
 }
 
 bool DataFile::unchanged(const struct stat& st) const {

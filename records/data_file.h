@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
@@ -43,6 +44,13 @@ struct Loaded {
   size_t size = 0;   // kRead: how many bytes the file gave, at most one past the table
   std::byte past{};  // kRead, with one byte past the table: that byte
 };
+
+// The step in nanoseconds between two times the file system gives a file, judged
+// from one of them: never below the kernel's coarse clock tick.
+int64_t timestamp_step_ns(const timespec& t);
+// True when a file's identity taken at `taken` may not show a change made right
+// after its last one (at `changed`): both may carry the same stamp.
+bool racily_clean(const timespec& taken, const timespec& changed);
 
 class DataFile {
  public:

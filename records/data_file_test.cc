@@ -811,3 +811,47 @@ TEST_F(DataFileTest, TwoFirstSavesNeverReplaceEachOther) {
 
 }  // namespace
 }  // namespace orvel
+
+namespace orvel {
+namespace {
+
+timespec at_ns(int64_t ns) { return {ns / 1'000'000'000, ns % 1'000'000'000}; }
+
+// A time with no digits below the second gives no sign of the file system's
+// step: two seconds are assumed. Otherwise its trailing zeros or the clock's
+// tick, whichever is longer.
+TEST(TimestampStep, WholeSecondsTwoElseTrailingZerosOrTheTick) {
+  const int64_t tick = timestamp_step_ns({5, 123'456'789});
+  EXPECT_GE(tick, 1'000'000);
+  EXPECT_LE(tick, 100'000'000);
+  EXPECT_EQ(timestamp_step_ns({5, 0}), 2'000'000'000);
+  EXPECT_EQ(timestamp_step_ns({5, 500'000'000}), 100'000'000);
+  EXPECT_EQ(timestamp_step_ns({5, 120'000'000}), std::max<int64_t>(tick, 10'000'000));
+}
+
+// An identity is trusted only two whole steps after the change it shows.
+TEST(RacilyClean, UntilTwoStepsAfterTheChange) {
+  const struct {
+    const char* what;
+    int64_t changed;         // ns
+    int64_t steps, plus_ns;  // the identity taken that many steps and ns after
+    bool racy;
+  } cases[] = {
+      {"change time ahead of the clock", 1000'123'456'789, 0, -1, true},
+      {"at the change", 1000'123'456'789, 0, 0, true},
+      {"one step after", 1000'123'456'789, 1, 0, true},
+      {"just short of two steps", 1000'123'456'789, 2, -1, true},
+      {"two steps after", 1000'123'456'789, 2, 0, false},
+      {"whole seconds: just short of four", 1000'000'000'000, 2, -1, true},
+      {"whole seconds: four after", 1000'000'000'000, 2, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const timespec changed = at_ns(c.changed);
+    const int64_t taken = c.changed + c.steps * timestamp_step_ns(changed) + c.plus_ns;
+    EXPECT_EQ(racily_clean(at_ns(taken), changed), c.racy);
+  }
+}
+
+}  // namespace
+}  // namespace orvel

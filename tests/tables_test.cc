@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -343,6 +344,79 @@ TEST_F(Reload, AChangeWithinOneTimestampStepIsSeen) {
     EXPECT_TRUE(image() == read_file("customer.dat")) << "the base was not taken back";
     break;
   }
+}
+
+// Long enough after a change that the identity a load takes is trusted.
+void past_two_steps() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
+
+void copy_times(const char* from, const char* to) {
+  struct stat st {};
+  stat(from, &st);
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  utimensat(AT_FDCWD, to, times, 0);
+}
+
+// A load past the racy step: an unchanged file gives back what it holds, and
+// another session's change is read however little of the identity it moves.
+TEST_F(Reload, AfterAPauseShowsTheFileAsItIs) {
+  const std::string first = pattern(1, kImage), second = pattern(2, kImage);
+  const std::string short_file = first.substr(0, 400);
+  const struct {
+    const char* what;
+    std::string before;
+    std::function<void()> change;
+    std::string after;  // what the table starts with once loaded again
+  } cases[] = {
+      {"unchanged, of another size: its bytes laid over again", short_file, [] {}, short_file},
+      {"written in place, its size and times put back", first,
+       [&] {
+         std::ofstream("copy.dat", std::ios::binary) << first;
+         copy_times("customer.dat", "copy.dat");
+         int fd = open("customer.dat", O_WRONLY);
+         ASSERT_EQ(pwrite(fd, second.data(), kImage, 0), static_cast<ssize_t>(kImage));
+         close(fd);
+         copy_times("copy.dat", "customer.dat");
+       },
+       second},
+      {"replaced by a rename, size and times copied", first,
+       [&] {
+         std::ofstream("other.dat", std::ios::binary) << second;
+         copy_times("customer.dat", "other.dat");
+         fs::rename("other.dat", "customer.dat");
+       },
+       second},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream("customer.dat", std::ios::binary | std::ios::trunc) << c.before;
+    TableFile<Customer> file("customer.dat");
+    past_two_steps();
+    file.load(namelist);
+    c.change();
+    memset(namelist, 0, kImage);
+    file.load(namelist);
+    EXPECT_TRUE(image().starts_with(c.after)) << "a stale table";
+  }
+}
+
+// A save that fails leaves the file to be read again: what another session
+// saved meanwhile shows at the next load.
+TEST_F(Reload, AfterAFailedSaveShowsWhatAnotherSaved) {
+  testkit::Image<Customer> loaded;
+  loaded.counter(1);
+  testkit::Image<Customer> full = loaded;
+  full.counter(500);
+  std::ofstream("customer.dat", std::ios::binary) << loaded.bytes();
+  TableFile<Customer> file("customer.dat");
+  file.load(namelist);
+  std::ofstream("other.dat", std::ios::binary) << full.bytes();
+  fs::rename("other.dat", "customer.dat");
+  past_two_steps();
+  testkit::put(namelist[498].cust_no, "20");
+  namelist[1].total = 2;
+  ASSERT_FALSE(file.save(namelist));
+  file.load(namelist);
+  EXPECT_TRUE(image() == full.bytes()) << "the table as it was before the failed save";
 }
 
 }  // namespace
