@@ -476,20 +476,21 @@ bool DataFile::unchanged(const struct stat& st) const {
          same_time(st.st_ctim, last_.ctime);
 }
 
-// One look at the name, with no lock: a file that is as it was needs none,
+// One look at the file, with no lock: a file that is as it was needs none,
 // since any write to it changes its identity (a writer's first byte stamps it).
+// It is opened, not only looked up by name: a network file system answers a
+// look-up from the attributes it keeps, and asks the server again at an open.
 bool DataFile::seen_unchanged() const {
   if (!last_.known || last_.racy) return false;
   std::optional<Place> at = place_of(name_, false);
-  struct stat st;
-  if (!at || fstatat(at->folder.get(), at->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-    return false;
-  if (S_ISLNK(st.st_mode)) {
+  if (!at) return false;
+  Fd fd = open_file(*at, O_RDONLY);
+  if (!fd && errno == ELOOP) {  // the name is a link: walked by the link rules
     at = place_of(name_, true);
-    if (!at || fstatat(at->folder.get(), at->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-      return false;
+    if (at) fd = open_file(*at, O_RDONLY);
   }
-  return unchanged(st);
+  struct stat st;
+  return fd && fstat(fd.get(), &st) == 0 && unchanged(st);
 }
 
 // The folder opened for reading is kept while the name leads to that folder.
