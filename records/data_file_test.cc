@@ -38,10 +38,8 @@ namespace fs = std::filesystem;
 constexpr size_t kImage = sizeof namelist;  // 90,000 bytes
 constexpr char kFile[] = "customer.dat";
 
-// The table saved and loaded whole, as each table's stream does.
-// A save that writes whatever the file holds, and a load of its bytes over the
-// start of the table, as each table's stream does them.
-// Each through a stream of its own, which knows nothing of the file yet.
+// The table saved whole and loaded, as each table's stream does them, each
+// through a stream of its own, which knows nothing of the file yet.
 bool save(const std::string& name, std::span<const std::byte> image) {
   return DataFile(name, kImage).save([image](const Found&) {
     return SavePlan{SavePlan::kWrite, image};
