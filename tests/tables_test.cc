@@ -402,21 +402,18 @@ TEST_F(Reload, AfterAPauseShowsTheFileAsItIs) {
 // A save that fails leaves the file to be read again: what another session
 // saved meanwhile shows at the next load.
 TEST_F(Reload, AfterAFailedSaveShowsWhatAnotherSaved) {
-  testkit::Image<Customer> loaded;
-  loaded.counter(1);
-  testkit::Image<Customer> full = loaded;
-  full.counter(500);
-  std::ofstream("customer.dat", std::ios::binary) << loaded.bytes();
+  const std::string full = testkit::Image<Customer>().counter(500).bytes();
+  std::ofstream("customer.dat", std::ios::binary) << testkit::Image<Customer>().counter(1).bytes();
   TableFile<Customer> file("customer.dat");
   file.load(namelist);
-  std::ofstream("other.dat", std::ios::binary) << full.bytes();
+  std::ofstream("other.dat", std::ios::binary) << full;
   fs::rename("other.dat", "customer.dat");
   past_two_steps();
   testkit::put(namelist[498].cust_no, "20");
   namelist[1].total = 2;
   ASSERT_FALSE(file.save(namelist));
   file.load(namelist);
-  EXPECT_TRUE(image() == full.bytes()) << "the table as it was before the failed save";
+  EXPECT_TRUE(image() == full) << "the table as it was before the failed save";
 }
 
 }  // namespace
