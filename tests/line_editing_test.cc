@@ -24,13 +24,8 @@ using testkit::RunResult;
 using testkit::same_mode;
 using testkit::TempDir;
 
-const std::string kLeft = "\x1b[D";
-const std::string kRight = "\x1b[C";
-const std::string kUp = "\x1b[A";
-const std::string kDown = "\x1b[B";
-const std::string kHome = "\x1b[1~";
-const std::string kEnd = "\x1b[4~";
-const std::string kDelete = "\x1b[3~";
+const std::string kLeft = "\x1b[D", kRight = "\x1b[C", kUp = "\x1b[A", kDown = "\x1b[B";
+const std::string kHome = "\x1b[1~", kEnd = "\x1b[4~", kDelete = "\x1b[3~";
 
 std::string times(int n, const std::string& key) {
   std::string keys;
