@@ -1,6 +1,6 @@
 #!/bin/sh
-# The test command: every test once, built with AddressSanitizer and UBSan; every
-# target built in Release, and its .deb package checked; a 30-second fuzz run of
+# The test command: every test once, built with AddressSanitizer and UBSan; the
+# program built in Release, and its .deb package checked; a 30-second fuzz run of
 # the whole dialogue. Details go to build-logs/; the last line is "N passed,
 # M failed" (", K skipped" after it when a test was skipped), where N and M count
 # the tests, with the Release build, the package and the fuzz run as one item
@@ -60,10 +60,14 @@ fi
 
 fuzz &
 fuzz_pid=$!
-echo "building every target in Release and its package, and a 30-second fuzz run (logs: $logs/release-build.log, $logs/package.log, $logs/fuzz.log)"
-if cmake -S . -B build-rel -DCMAKE_BUILD_TYPE=Release >"$logs/release-build.log" 2>&1 &&
-  cmake --build build-rel -j"$jobs" >>"$logs/release-build.log" 2>&1; then
-  result ok "every target builds in Release"
+echo "building the program in Release and its package, and a 30-second fuzz run (logs: $logs/release-build.log, $logs/package.log, $logs/fuzz.log)"
+# The program as users get it. Its install is not made to build every target
+# first: the tests built in Release too would take a minute and check nothing
+# the sanitizer build does not.
+if cmake -S . -B build-rel -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+  >"$logs/release-build.log" 2>&1 &&
+  cmake --build build-rel -j"$jobs" --target orvel >>"$logs/release-build.log" 2>&1; then
+  result ok "the program builds in Release"
   # The .deb of that build, checked without installing it.
   if doc/check_package.sh build-rel doc/orvel.1 >"$logs/package.log" 2>&1; then
     result ok "cpack -G DEB gives /usr/bin/orvel, stripped, and its manual page"
