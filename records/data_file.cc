@@ -79,11 +79,10 @@ Fd open_file(const Place& at, int flags) {
   return Fd(openat(at.folder.get(), at.name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
 }
 
-// True while `name` in `folder` is the file `fd` is open on.
-bool names(int folder, const std::string& name, int fd) {
-  struct stat held, now;
-  return fstat(fd, &held) == 0 && fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-         same_inode(held, now);
+// True while `name` in `folder` is the file whose status is `held`.
+bool still_named(int folder, const char* name, const struct stat& held) {
+  struct stat now;
+  return fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(held, now);
 }
 
 // Other sessions hold the lock for a few milliseconds. Anyone who may open the
@@ -141,9 +140,7 @@ std::optional<Held> hold(const std::string& path, int how, Clock::time_point dea
     if (fstat(h.file.get(), &h.st) != 0 || !S_ISREG(h.st.st_mode)) return std::nullopt;
     std::optional<Place> now = walk ? find_place(path) : std::move(first);
     if (!now) return std::nullopt;
-    struct stat named;
-    if (fstatat(now->folder.get(), now->name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        same_inode(named, h.st)) {
+    if (still_named(now->folder.get(), now->name.c_str(), h.st)) {
       h.at = std::move(*now);
       return h;
     }
@@ -319,7 +316,7 @@ void clear_leftovers(const Place& at, int folder) {
     struct stat st;
     if (temp && fstat(temp.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
         st.st_nlink == 1 && flock(temp.get(), LOCK_EX | LOCK_NB) == 0 &&
-        names(dirfd(dir), e->d_name, temp.get()))
+        still_named(dirfd(dir), e->d_name, st))
       unlinkat(dirfd(dir), e->d_name, 0);
   }
   closedir(dir);
@@ -348,10 +345,8 @@ Fd make_temp(const Place& at, std::string& temp, struct stat& st) {
     Fd fd(openat(at.folder.get(), temp.c_str(),
                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd && errno != EEXIST) return fd;
-    struct stat named;
     if (fd && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && fstat(fd.get(), &st) == 0 &&
-        fstatat(at.folder.get(), temp.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        same_inode(st, named))
+        still_named(at.folder.get(), temp.c_str(), st))
       return fd;
   }
   return Fd();

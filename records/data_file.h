@@ -70,8 +70,6 @@ class DataFile {
   // loaded or saved it is not read.
   Loaded load(std::span<std::byte> table);
 
-  const std::string& name() const { return name_; }
-
  private:
   // Who the file was at the last load or save, to know it again without reading.
   struct Identity {
