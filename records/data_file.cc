@@ -565,6 +565,32 @@ bool DataFile::save(const DecideSave& decide) {
   return false;
 }
 
+FileRead read_data_file(const std::string& path, size_t image_size) {
+  FileRead got;
+  errno = 0;
+  std::optional<Held> h = hold(path, LOCK_SH, Clock::now() + kLockWait);
+  if (!h) {
+    got.state = FileRead::kFailed;
+    got.error = errno == EWOULDBLOCK || errno == 0 ? ETIMEDOUT : errno;
+    return got;
+  }
+  if (!h->file) return got;
+  got.image.resize(image_size);
+  std::byte past{};
+  std::optional<size_t> size = read_file(h->file.get(), h->st.st_size,
+                                         std::as_writable_bytes(std::span(got.image)), past);
+  if (!size) {
+    got.state = FileRead::kFailed;
+    got.error = errno;
+    return got;
+  }
+  got.state = FileRead::kRead;
+  got.size = h->st.st_size;
+  got.image.resize(std::min(*size, image_size));
+  if (got.size > static_cast<off_t>(image_size)) got.tail = FileRead::kOtherBytes;
+  return got;
+}
+
 Loaded DataFile::load(std::span<std::byte> table) {
   Loaded got;
   if (seen_unchanged()) {

@@ -52,6 +52,28 @@ int64_t timestamp_step_ns(const timespec& t);
 // after its last one (at `changed`): both may carry the same stamp.
 bool racily_clean(const timespec& taken, const timespec& changed);
 
+// A data file as a reader outside the dialogue finds it (an export, a check):
+// read under the shared lock, never written.
+struct FileRead {
+  enum State {
+    kMissing,  // no file of that name
+    kFailed,   // not a regular file that may be read, or no lock in time: see `error`
+    kRead,
+  } state = kMissing;
+  int error = 0;  // kFailed: an errno value (ETIMEDOUT: the lock was not granted in time)
+  off_t size = 0;  // kRead: the file's size as found, anything past the table included
+  // kRead: the bytes a load lays over the table (at most the table's image),
+  // with the old bytes of a save that did not finish put back.
+  std::string image;
+  // kRead: what lies past the table's image.
+  enum Tail {
+    kNoTail,
+    kUnfinishedSave,  // a save that did not finish: its old bytes, put back in `image`
+    kOtherBytes,      // bytes no save of ours left whole
+  } tail = kNoTail;
+};
+FileRead read_data_file(const std::string& path, size_t image_size);
+
 class DataFile {
  public:
   // image_size: the size of the table's image; no read takes more than one
