@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <deque>
 
 namespace orvel {
@@ -37,13 +38,14 @@ Fd open_folder(int at, const char* name) {
   return Fd(openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-// A link in a sticky folder anyone may write may have been planted there by
-// anyone, to send our write to a file of theirs choosing.
+// A link in a folder that others may write may have been planted there by any
+// of them, to send our write to a file of their choosing (ours, that they may
+// not write). Ours and the folder owner's are trusted, as the kernel's
+// protected-symlink rule trusts them in sticky folders.
 bool may_follow(int folder, const struct stat& link) {
   struct stat st;
   if (fstat(folder, &st) != 0) return false;
-  bool shared = (st.st_mode & S_ISVTX) && (st.st_mode & S_IWOTH);
-  return !shared || link.st_uid == geteuid() || link.st_uid == st.st_uid;
+  return !others_may_write(st) || link.st_uid == geteuid() || link.st_uid == st.st_uid;
 }
 
 // The link's text put in front of what is left of the path.
@@ -58,6 +60,36 @@ bool follow(Fd& folder, const std::string& link, std::deque<std::string>& parts)
 }
 
 }  // namespace
+
+// The group bits say nothing of who is in the group: it is taken to hold
+// others, as it may.
+bool others_may_write(const struct stat& folder) {
+  return (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+Fd open_regular(int folder, const char* name, int flags, struct stat& st) {
+  Fd look(openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!look || fstat(look.get(), &st) != 0) return Fd();
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISLNK(st.st_mode) ? ELOOP : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return Fd();
+  }
+  // The file the handle holds, however its name changes meanwhile.
+  char held[32];
+  snprintf(held, sizeof held, "/proc/self/fd/%d", look.get());
+  const int how = flags | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+  Fd file(open(held, how));
+  if (file || errno != ENOENT) return file;
+  // No /proc: by its name again, and it must still be the file looked at.
+  file = Fd(openat(folder, name, how | O_NOFOLLOW));
+  struct stat now;
+  if (file &&
+      (fstat(file.get(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino)) {
+    errno = EINVAL;
+    return Fd();
+  }
+  return file;
+}
 
 std::optional<Place> find_place(const std::string& path) {
   std::deque<std::string> parts = split(path);
