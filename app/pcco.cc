@@ -6,10 +6,14 @@
 #include "app/sub_menu.h"
 #include "console/console.h"
 #include "dialogue/menu.h"
+#include "records/data_file.h"
 
 namespace orvel {
 
 void PCco::main_menu() {
+  // A save keeps its file's lock for the sub-menu's load right after it; nobody
+  // waits on it while the program waits for a key.
+  con().on_wait(release_kept_lock);
   run_menu({"\n\t\t --------------------------", "\n\t\t   Orvel Database", "\n\t\t      MAIN MENU",
             "\n\t\t Design by: www.orvel.example", "\n\t\t --------------------------",
             "\n\t\t 1. Customer Menu", "\n\t\t 2. Web Menu", "\n\t\t 3. Rehber", "\n\t\t 4. Exit",

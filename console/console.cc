@@ -67,7 +67,7 @@ std::string Console::next_line() {
     if (read_now && device_.reads_lines() && !line.empty()) return line;
     // Everything written is out before the read that may wait; a line already
     // read ahead waits for nothing, so a pipe's output goes out in large writes.
-    device_.flush();
+    before_wait();
     char chunk[4096];
     size_t n = device_.read(chunk, sizeof chunk);
     if (n == 0) {
@@ -178,9 +178,14 @@ void Console::pause() {
     pending_key_.reset();
     return;
   }
-  device_.flush();
+  before_wait();
   std::optional<int> code = device_.read_key();
   if (code && *code >= 256) pending_key_ = *code - 256;
+}
+
+void Console::before_wait() {
+  if (let_go_) let_go_();
+  device_.flush();
 }
 
 void Console::clear_screen() { device_.clear_screen(); }

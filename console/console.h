@@ -41,6 +41,10 @@ class Console {
   dosdate_t today() { return device_.today(); }
   [[noreturn]] void immediate_exit(int status);
 
+  // Called before every read that may wait for the person at the keyboard:
+  // whatever must not be held meanwhile is let go there.
+  void on_wait(void (*let_go)()) { let_go_ = let_go; }
+
  private:
   struct Buffer {
     std::string chars;
@@ -56,6 +60,7 @@ class Console {
   bool read_word(std::span<char> field);
   int accept(bool (*fits)(int));
   void put(std::string_view bytes) { device_.write(bytes); }
+  void before_wait();
   void show_field(std::string_view text);
 
   Device& device_;
@@ -65,6 +70,7 @@ class Console {
   std::string ahead_;    // bytes read from the device, not yet given to a buffer
   size_t ahead_pos_ = 0;
   std::optional<int> pending_key_;
+  void (*let_go_)() = nullptr;
 };
 
 // The process's console: set once by main, or by a test.

@@ -37,7 +37,8 @@ using DecideSave = std::function<SavePlan(const Found& now)>;
 // What a load did to the table.
 struct Loaded {
   enum State {
-    kNothing,    // no file (or none that may be read): the table is as it was
+    kNothing,    // no file: the table is as it was
+    kFailed,     // a file that may not be read, or no lock in time: the table is as it was
     kUnchanged,  // the file is as this stream last loaded or saved it: nothing read
     kRead,       // the file's first bytes are laid over the table
   } state = kNothing;
@@ -60,37 +61,50 @@ struct FileRead {
     kFailed,   // not a regular file that may be read, or no lock in time: see `error`
     kRead,
   } state = kMissing;
-  int error = 0;  // kFailed: an errno value (ETIMEDOUT: the lock was not granted in time)
+  int error = 0;   // kFailed: an errno value (ETIMEDOUT: the lock was not granted in time)
   off_t size = 0;  // kRead: the file's size as found, anything past the table included
   // kRead: the bytes a load lays over the table (at most the table's image),
-  // with the old bytes of a save that did not finish put back.
+  // with the old bytes of a save that did not finish put back in them.
   std::string image;
   // kRead: what lies past the table's image.
   enum Tail {
     kNoTail,
-    kUnfinishedSave,  // a save that did not finish: its old bytes, put back in `image`
+    kUnfinishedSave,  // the undo record of a save that did not finish
     kOtherBytes,      // bytes no save of ours left whole
   } tail = kNoTail;
 };
 FileRead read_data_file(const std::string& path, size_t image_size);
+
+// Lets go of the lock a save keeps for the load right after it (see
+// DataFile::holds_own_save), wherever one is kept; called before the program
+// waits for a person, so that no one waits on that.
+void release_kept_lock();
 
 class DataFile {
  public:
   // image_size: the size of the table's image; no read takes more than one
   // byte beyond it, whatever the file holds.
   DataFile(std::string name, size_t image_size) : name_(std::move(name)), image_size_(image_size) {}
+  ~DataFile();
+  DataFile(const DataFile&) = delete;
+  DataFile& operator=(const DataFile&) = delete;
 
   // Under the file's lock: looks at the file, asks `decide`, writes (rename or
-  // in place) or not. True when the file holds the plan's image afterwards
-  // (kKeep: true; kFail: false). A file that is not a regular file we may read
-  // and write fails without asking. `decide` may be asked again, when another
-  // session's first save made the file meanwhile; it must not save or load
-  // this file.
+  // in place) or not. True when the file holds the plan's image afterwards,
+  // on the disk (kKeep: true; kFail: false). A file that is not a regular file
+  // we may read and write fails without asking. `decide` may be asked again,
+  // when another session's first save made the file meanwhile; it must not
+  // save or load this file. A save that wrote keeps the file's lock for the
+  // load right after it, until release_kept_lock().
   bool save(const DecideSave& decide);
   // Reads the file's bytes straight over the start of `table` (its image),
   // under the file's lock taken shared; a file still as this stream last
   // loaded or saved it is not read.
   Loaded load(std::span<std::byte> table);
+
+  // True while this stream's last save still keeps the file's lock: the file
+  // holds exactly what that save wrote, and nobody can have changed it since.
+  bool holds_own_save() const { return kept_.get() >= 0; }
 
  private:
   // Who the file was at the last load or save, to know it again without reading.
@@ -108,6 +122,7 @@ class DataFile {
   bool unchanged(const struct stat& st) const;
   bool seen_unchanged() const;
   int flush_folder(const Place& at, const struct stat& folder);
+  void keep(Fd locked);
 
   std::string name_;
   size_t image_size_;
@@ -120,6 +135,11 @@ class DataFile {
   ino_t folder_ino_ = 0;
   timespec folder_seen_{};
   bool look_for_leftovers_ = true;  // at the first save, and after a failed one
+  // A save put the new image in place but could not flush it: the next save
+  // writes it again, even where the file holds it.
+  bool unflushed_ = false;
+  Fd kept_;  // the file's lock, kept from a save to the load right after it
+  friend void release_kept_lock();
 };
 
 }  // namespace orvel

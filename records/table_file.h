@@ -26,21 +26,32 @@ class TableFile {
   // nothing, a short one only what it covers) and takes both as the new base:
   // the table and the base come from one read, and no field is written since.
   // A file still as this session last loaded or saved it is not read: the
-  // base is what it holds.
+  // base is what it holds. A load that reads nothing (no file, or none that
+  // may be read in time) changes nothing this session counts as its own: the
+  // base and the written marks stay, for the next save to merge.
   void load(std::span<Rec, kSlots> table) {
     base();  // a base only for a table that is loaded or saved
+    // Right after this session's own save, still under its lock, the file
+    // holds what the save wrote: while that is the table, there is nothing
+    // to read and nothing to copy.
+    if (file_.holds_own_save() && base_whole_ &&
+        memcmp(table.data(), base_.data(), table.size_bytes()) == 0) {
+      release_kept_lock();
+      return;
+    }
     Loaded got = file_.load(std::as_writable_bytes(table));
+    if (got.state == Loaded::kNothing || got.state == Loaded::kFailed) return;
     if (got.state == Loaded::kUnchanged) {
       if (base_whole_) {
         std::copy(base_.begin(), base_.end(), table.begin());
       } else {
         lay_over(base_odd_bytes_, table);
+        std::copy(table.begin(), table.end(), base_.begin());
       }
-    }
-    if (got.state != Loaded::kUnchanged || !base_whole_)
+    } else {
       std::copy(table.begin(), table.end(), base_.begin());
-    if (got.state == Loaded::kRead) remember(read_bytes(got, table));
-    if (got.state == Loaded::kNothing) remember(std::nullopt);
+      remember(read_bytes(got, table));
+    }
     clear_written<Rec>(table);
   }
 
