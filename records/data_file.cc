@@ -159,6 +159,9 @@ std::optional<Held> hold(const std::string& path, int how, Clock::time_point dea
       h.at = std::move(*now);
       return h;
     }
+    // Another session's save took the name on to a new file while we waited:
+    // the lock goes round, and the wait for the new file's begins afresh.
+    deadline = Clock::now() + lock_wait;
   } while (Clock::now() < deadline);
   errno = EWOULDBLOCK;
   return std::nullopt;

@@ -23,6 +23,7 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -609,6 +610,82 @@ TEST_F(DataFileTest, ALockKeptByAnotherFailsTheSaveInsteadOfHanging) {
   close(held);  // and the lock with it
   EXPECT_TRUE(save_namelist());
   EXPECT_EQ(read_file("customer.dat"), pattern(4));
+}
+
+// How many requests wait in the kernel for the lock of the file `st` is.
+int kernel_waiters(const struct stat& st) {
+  const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+  std::istringstream locks(testkit::read_file("/proc/locks").value_or(""));
+  int waiting = 0;
+  for (std::string line; std::getline(locks, line);)
+    waiting += line.find("-> FLOCK") != std::string::npos && line.find(inode) != std::string::npos;
+  return waiting;
+}
+
+// Saves that find the lock held wait for it in the kernel, and are served in
+// the order they came, each as the one before it lets go.
+TEST_F(DataFileTest, WaitingSavesAreServedInTheOrderTheyCame) {
+  write_file("customer.dat", pattern(3));
+  fs::create_hard_link("customer.dat", "other.dat");  // in place: all wait on one file
+  const struct stat st = stat_of("customer.dat");
+  int held = open("customer.dat", O_RDONLY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  int order[2];
+  ASSERT_EQ(pipe(order), 0);
+  std::vector<pid_t> waiters;
+  for (char who = 'a'; who < 'f'; ++who) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(held);  // the lock stays the parent's alone
+      _exit(save(kFile, bytes_of(pattern(who))) && write(order[1], &who, 1) == 1 ? 0 : 1);
+    }
+    waiters.push_back(pid);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (kernel_waiters(st) < static_cast<int>(waiters.size()) &&
+           std::chrono::steady_clock::now() < until)
+      usleep(1000);
+    ASSERT_EQ(kernel_waiters(st), static_cast<int>(waiters.size())) << who << " waits elsewhere";
+  }
+  close(held);
+  std::string served(waiters.size(), '?');
+  for (char& c : served) ASSERT_EQ(read(order[0], &c, 1), 1);
+  EXPECT_EQ(served, "abcde");
+  for (pid_t pid : waiters) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_TRUE(read_file("other.dat") == pattern('e'));
+  close(order[0]);
+  close(order[1]);
+}
+
+// Each save that takes the name on to a new file lets the next waiter in: a
+// wait is bounded per holder, not for the whole queue.
+TEST_F(DataFileTest, AWaitHandedOnByARenameBeginsAfresh) {
+  const std::chrono::milliseconds bound = lock_wait;
+  lock_wait = std::chrono::milliseconds(400);
+  write_file("customer.dat", pattern(3));
+  int held = open("customer.dat", O_RDONLY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(held);
+    _exit(save(kFile, bytes_of(pattern(5))) ? 0 : 1);
+  }
+  usleep(300'000);
+  write_file("next.dat", pattern(4));
+  int next = open("next.dat", O_RDONLY);
+  ASSERT_EQ(flock(next, LOCK_EX), 0);
+  fs::rename("next.dat", "customer.dat");
+  close(held);
+  usleep(300'000);  // 600 ms in all
+  close(next);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  lock_wait = bound;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the wait gave up";
+  EXPECT_TRUE(read_file("customer.dat") == pattern(5));
 }
 
 // What the file is (mode, names) is taken once the lock is held: a save that

@@ -2,8 +2,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,10 +22,12 @@
 #include "console/memory_device.h"
 #include "customer/cust.h"
 #include "dialogue/table_dialogue.h"
+#include "records/save_seam.h"
 #include "records/table.h"
 #include "records/table_file.h"
 #include "rehber/reh.h"
 #include "tests/in_process.h"
+#include "tests/kind_screens.h"
 #include "web/webs.h"
 
 namespace orvel {
@@ -414,6 +418,102 @@ TEST_F(Reload, AfterAFailedSaveShowsWhatAnotherSaved) {
   ASSERT_FALSE(file.save(namelist));
   file.load(namelist);
   EXPECT_TRUE(image() == full) << "the table as it was before the failed save";
+}
+
+// Another process holds the file's lock past the wait's bound through an add
+// and the menu's reload: the add's save fails and says so, the reload leaves
+// the table; once the lock is free, the next add's save puts both in the file,
+// whether it renames or writes in place (a second name keeps the file there).
+TEST_F(Reload, AnAddNotSavedWhileTheLockWasHeldIsSavedByTheNext) {
+  const screens::CustomerText first{"Smith", "John", "MR",     "12",   "1 High St", "Oldham",
+                                    "Leeds", "AB1",  "1/1/80", "0123", "7/12/26"};
+  screens::CustomerText second = first;
+  second.surname = "Jones", second.cust_no = "20";
+  const std::chrono::milliseconds bound = lock_wait;
+  lock_wait = std::chrono::milliseconds(300);
+  for (bool in_place : {false, true}) {
+    SCOPED_TRACE(in_place ? "in place" : "rename");
+    for (const char* name : {"customer.dat", "other.dat"}) fs::remove(name);
+    dir_.write("customer.dat", testkit::Image<Customer>().bytes());
+    if (in_place) fs::create_hard_link("customer.dat", "other.dat");
+    const int held = open("customer.dat", O_RDONLY);
+    testkit::PipeDevice device;
+    device.terminal_lines = true;  // a line a read: the lock comes and goes between two
+    device.input = "1\n1\n" + first.typed() + "1\n" + second.typed() + "5\n4\n1\n";
+    device.before_read = [&](size_t read) {
+      // From the first add on, to the second add's choice.
+      if (read == 2 || read == 14) {
+        EXPECT_EQ(flock(held, read == 2 ? LOCK_EX : LOCK_UN), 0);
+      }
+    };
+    EXPECT_EQ(testkit::run_program(dir_, device), 0);
+    close(held);
+    EXPECT_EQ(testkit::Image<Customer>::added({first.record(), second.record()})
+                  .difference(read_file("customer.dat")),
+              "");
+    const size_t not_saved = device.output.find(screens::kNotSaved);
+    EXPECT_NE(not_saved, std::string::npos);
+    EXPECT_EQ(device.output.find(screens::kNotSaved, not_saved + 1), std::string::npos);
+  }
+  lock_wait = bound;
+}
+
+// Ten sessions add at once on a slow disk (every flush takes 20 ms): each save
+// waits its turn, which comes long before the five seconds' bound; none fails
+// for it.
+// A rename's waiters have to follow the name to the new file; in place, they
+// all wait on the one file.
+TEST_F(Reload, SharersOnASlowDiskAreServedInTurn) {
+  constexpr int kSessions = 10, kAdds = 4;
+  for (bool in_place : {false, true}) {
+    SCOPED_TRACE(in_place ? "in place" : "rename");
+    for (const char* name : {"customer.dat", "other.dat"}) fs::remove(name);
+    if (in_place) {
+      dir_.write("customer.dat", testkit::Image<Customer>().bytes());
+      fs::create_hard_link("customer.dat", "other.dat");
+    }
+    std::vector<screens::CustomerText> records;
+    std::vector<pid_t> sessions;
+    for (int who = 0; who < kSessions; ++who) {
+      std::string typed = "1\n";
+      for (int i = 0; i < kAdds; ++i) {
+        records.push_back({"S" + std::to_string(who), "F", "MR", std::to_string(who * 10 + i), "St",
+                           "T", "C", "P", "D", "0" + std::to_string(i), "R"});
+        typed += "1\n" + records.back().typed();
+      }
+      pid_t pid = fork();
+      if (pid == 0) {
+        auto slow = [](int fd) {
+          usleep(20'000);
+          return kSystemCalls.fsync(fd);
+        };
+        save_calls.fsync = slow;
+        save_calls.fdatasync = slow;
+        testkit::PipeDevice device;
+        device.input = typed + "5\n4\n1\n";
+        bool ok = testkit::run_program(dir_, device) == 0 &&
+                  device.output.find(screens::kNotSaved) == std::string::npos;
+        _exit(ok ? 0 : 1);
+      }
+      sessions.push_back(pid);
+    }
+    int failed = 0;
+    for (pid_t pid : sessions) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      failed += !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(failed, 0) << "sessions that failed a save";
+    testkit::Image<Customer> file = testkit::Image<Customer>::of(read_file("customer.dat"));
+    EXPECT_EQ(file[1].total, kSessions * kAdds);
+    for (const screens::CustomerText& c : records) {
+      const Customer want = c.record();
+      int found = 0;
+      for (int slot = kSlots - kSessions * kAdds; slot < kSlots; ++slot)
+        found += memcmp(&file[slot], &want, offsetof(Customer, total)) == 0;
+      EXPECT_EQ(found, 1) << c.cust_no;
+    }
+  }
 }
 
 }  // namespace
