@@ -7,8 +7,10 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -123,22 +125,29 @@ TEST_F(DataFileTest, SaveOverWhatIsNoFileFails) {
   const Case cases[] = {
       {"directory", [] { fs::create_directories("customer.dat/inner"); }},
       {"pipe", [] { ASSERT_EQ(mkfifo("customer.dat", 0644), 0); }},
+      // Opening one may act: the null device stands for a terminal or a watchdog.
+      {"device", [] { ASSERT_EQ(mknod("customer.dat", S_IFCHR | 0666, makedev(1, 3)), 0); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove_all("customer.dat");
     c.make();
     fs::file_status before = fs::symlink_status("customer.dat");
+    const int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(opens, "customer.dat", IN_OPEN), 0);
     set_table(pattern(1));
     EXPECT_FALSE(save_namelist());
+    // It cannot be loaded either: the unsaved record stays in memory.
+    load_namelist();
+    EXPECT_EQ(table_image(), pattern(1));
+    char event[256];
+    EXPECT_LT(read(opens, event, sizeof event), 0) << "it was opened";
+    close(opens);
     EXPECT_EQ(fs::symlink_status("customer.dat").type(), before.type());
     if (fs::is_directory("customer.dat")) {
       EXPECT_EQ(entries("customer.dat"), std::set<std::string>{"inner"});
     }
     expect_only({"customer.dat"});
-    // It cannot be loaded either: the unsaved record stays in memory.
-    load_namelist();
-    EXPECT_EQ(table_image(), pattern(1));
   }
 }
 
@@ -390,24 +399,33 @@ TEST_F(DataFileTest, OwnerAndGroupKeptForEverySaver) {
   }
 }
 
-// shared/ is sticky and anyone may write it, like /tmp; the links point to
-// store/real.dat, which the saver owns. Refused: the save fails, the load
-// leaves the table, link and target stay as they were.
-TEST_F(DataFileTest, LinksInAStickySharedFolderFollowedOnlyWhenTrusted) {
+// shared/ is a folder that others than its owner and the saver may write:
+// sticky and anyone's, like /tmp; the saver's own with 0733; a group's share.
+// The links point to store/real.dat, which the saver owns and nobody else may
+// write. Refused: the save fails, the load leaves the table, link and target
+// stay as they were.
+TEST_F(DataFileTest, LinksInAFolderOthersMayWriteFollowedOnlyWhenTrusted) {
   struct Case {
     const char* what;
     uid_t saver;
     uid_t link_owner;
     std::optional<uid_t> hop_owner;  // customer.dat -> hop.dat -> real.dat
     bool followed;
-    bool setgid = false;  // shared/ of group kG, which every link made there gets
+    mode_t folder = 01777;  // with set-group-id, of group kG, the saver's and every link's
+    uid_t folder_owner = 0;
   };
   const Case cases[] = {
-      {"another user's link, root saves", 0, kA, {}, false},
-      {"the saver's own link", kA, kA, {}, true},
-      {"the folder owner's link", kA, 0, {}, true},
-      {"own link to another user's link", kA, kA, kB, false},
-      {"another user's link of the folder's group", kA, kB, {}, false, true},
+      {"sticky: another user's link, root saves", 0, kA, {}, false},
+      {"sticky: the saver's own link", kA, kA, {}, true},
+      {"sticky: the folder owner's link", kA, 0, {}, true},
+      {"sticky: own link to another user's link", kA, kA, kB, false},
+      {"sticky: another user's link of the folder's group", kA, kB, {}, false, 03777},
+      {"the saver's 0733 folder: another user's link", kA, kB, {}, false, 0733, kA},
+      {"a 0733 folder, root saves: another user's link", 0, kB, {}, false, 0733, kA},
+      {"a 0733 folder: its owner's link", kB, kA, {}, true, 0733, kA},
+      {"a group's share: another member's link", kA, kB, {}, false, 02770},
+      {"a group's share: its owner's link", kA, 0, {}, true, 02770},
+      {"a group's share: the saver's own link", kA, kA, {}, true, 02770},
   };
   const std::string file = "shared/customer.dat";
   for (const Case& c : cases) {
@@ -416,11 +434,13 @@ TEST_F(DataFileTest, LinksInAStickySharedFolderFollowedOnlyWhenTrusted) {
     fs::remove_all("store");
     fs::create_directory("shared");
     fs::create_directory("store");
-    ASSERT_EQ(chown("shared", 0, kG), 0);
-    ASSERT_EQ(chmod("shared", c.setgid ? 03777 : 01777), 0);
+    const bool group = c.folder & S_ISGID;
+    ASSERT_EQ(chown("shared", c.folder_owner, kG), 0);
+    ASSERT_EQ(chmod("shared", c.folder), 0);
     ASSERT_EQ(chmod("store", 0777), 0);
     write_file("store/real.dat", pattern(5));
     ASSERT_EQ(chown("store/real.dat", c.saver, c.saver), 0);
+    ASSERT_EQ(chmod("store/real.dat", 0600), 0);
     fs::path to = fs::path(dir_.path()) / "store/real.dat";
     if (c.hop_owner) {
       fs::create_symlink(to, "shared/hop.dat");
@@ -428,10 +448,10 @@ TEST_F(DataFileTest, LinksInAStickySharedFolderFollowedOnlyWhenTrusted) {
       to = "hop.dat";
     }
     fs::create_symlink(to, "shared/customer.dat");
-    ASSERT_EQ(lchown("shared/customer.dat", c.link_owner, c.setgid ? kG : c.link_owner), 0);
+    ASSERT_EQ(lchown("shared/customer.dat", c.link_owner, group ? kG : c.link_owner), 0);
 
     std::vector<gid_t> groups;
-    if (c.setgid) groups.push_back(kG);
+    if (group) groups.push_back(kG);
     int got = as_user(c.saver, c.saver, groups, [&] {
       bool saved = save(file, bytes_of(pattern(6)));
       set_table(pattern(2));
@@ -441,7 +461,7 @@ TEST_F(DataFileTest, LinksInAStickySharedFolderFollowedOnlyWhenTrusted) {
     });
     EXPECT_EQ(got, 0);
     EXPECT_EQ(fs::read_symlink("shared/customer.dat"), to);
-    EXPECT_EQ(read_file("store/real.dat"), pattern(c.followed ? 6 : 5));
+    EXPECT_TRUE(read_file("store/real.dat") == pattern(c.followed ? 6 : 5));
     EXPECT_EQ(entries("store"), std::set<std::string>{"real.dat"});
   }
 }
@@ -549,6 +569,47 @@ TEST_F(DataFileTest, KilledBeforeTheRenameLeavesOneTemporaryTheNextSaveClears) {
   EXPECT_TRUE(kept_save(table_image()));
   expect_only({"customer.dat", "also.dat"});
   EXPECT_EQ(read_file("also.dat"), table_image());
+}
+
+// Pipes a paused save signals on and waits on, just before it names its file.
+int paused[2], resume[2];
+
+// Three sessions: the first's first save pauses with its temporary made and
+// locked; a second makes the file meanwhile; a third saves over that and
+// looks for leftovers. The live temporary is no leftover: it stays, and the
+// first save, finding the name taken, saves again over the file.
+TEST_F(DataFileTest, ALiveSavesTemporaryIsNoLeftover) {
+  ASSERT_EQ(pipe(paused), 0);
+  ASSERT_EQ(pipe(resume), 0);
+  pid_t first = fork();
+  if (first == 0) {
+    save_calls.renameat2 = [](int from_dir, const char* from, int to_dir, const char* to,
+                              unsigned flags) {
+      static bool once = false;  // its second pass, over the file, goes through
+      char c = 'p';
+      if (!once && (write(paused[1], &c, 1) != 1 || read(resume[0], &c, 1) != 1)) _exit(2);
+      once = true;
+      return kSystemCalls.renameat2(from_dir, from, to_dir, to, flags);
+    };
+    _exit(save(kFile, bytes_of(pattern(7))) ? 0 : 1);
+  }
+  char c;
+  ASSERT_EQ(read(paused[0], &c, 1), 1);
+  const std::set<std::string> made = entries(".");
+  ASSERT_EQ(made.size(), 1u) << "no temporary";
+  EXPECT_TRUE(save(kFile, bytes_of(pattern(5))));  // the second session's first save
+  release_kept_lock();
+  EXPECT_TRUE(save(kFile, bytes_of(pattern(6))));  // the third's, which looks for leftovers
+  release_kept_lock();
+  std::set<std::string> now = entries(".");
+  EXPECT_EQ(now.erase(*made.begin()), 1u) << "the live temporary was cleared";
+  ASSERT_EQ(write(resume[1], "r", 1), 1);
+  int status = 0;
+  waitpid(first, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(read_file("customer.dat") == pattern(7));
+  expect_only({"customer.dat"});
+  for (int fd : {paused[0], paused[1], resume[0], resume[1]}) close(fd);
 }
 
 // An access list in the kernel's own form: version 2, then tag, permissions
@@ -727,10 +788,11 @@ TEST_F(DataFileTest, AWaitingSaveTakesTheFileAsItIsOnceLocked) {
   }
 }
 
-// In a sticky folder anyone may write, a second name of a file may have been
-// planted there for a file elsewhere, whoever's file it is: it is never written
-// through. A saver who may rename it splits the link; anyone else fails.
-TEST_F(DataFileTest, AHardLinkInAStickySharedFolderIsNeverWrittenThrough) {
+// In a folder that others may write, a second name of a file may have been
+// planted there for a file elsewhere, whoever's file it is: it is written
+// through only where those others could write the file anyway. Otherwise a
+// saver who may rename it splits the link, and anyone else fails.
+TEST_F(DataFileTest, AHardLinkInAFolderOthersMayWriteIsWrittenThroughOnlyForThem) {
   struct Case {
     const char* what;
     uid_t owner;
@@ -739,18 +801,25 @@ TEST_F(DataFileTest, AHardLinkInAStickySharedFolderIsNeverWrittenThrough) {
     uid_t saver;
     std::vector<gid_t> groups;  // the saver's
     bool saved;
+    mode_t folder = 01777;  // of root and group kG, or of the file's owner where 0733
+    bool through = false;   // written in place: both names hold the new bytes
   };
   const Case cases[] = {
-      {"another user's file, root saves", kA, kG, 0660, 0, {}, true},
-      {"the user's own private file, linked by another", kA, kA, 0600, kA, {}, true},
-      {"a file of the user's group, not the user's", kA, kG, 0660, kB, {kG}, false},
+      {"sticky: another user's file, root saves", kA, kG, 0660, 0, {}, true},
+      {"sticky: the user's own private file, linked by another", kA, kA, 0600, kA, {}, true},
+      {"sticky: a file of the user's group, not the user's", kA, kG, 0660, kB, {kG}, false},
+      {"sticky: a file anyone may write", kA, kA, 0666, kB, {}, true, 01777, true},
+      {"the user's 0733 folder: the user's own private file", kA, kA, 0600, kA, {}, true, 0733},
+      {"a group's share: a file the group may write", kA, kG, 0660, kB, {kG}, true, 02770, true},
+      {"a group's share: a file of another group", kA, kA, 0666 & ~S_IWOTH, kA, {kG}, true, 02770},
   };
   fs::create_directories("store");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove_all("shared");
     fs::create_directories("shared");
-    ASSERT_EQ(chmod("shared", 01777), 0);
+    ASSERT_EQ(chown("shared", c.folder == 0733 ? c.owner : 0, kG), 0);
+    ASSERT_EQ(chmod("shared", c.folder), 0);
     write_file("store/secret.dat", pattern(3));
     ASSERT_EQ(chown("store/secret.dat", c.owner, c.group), 0);
     ASSERT_EQ(chmod("store/secret.dat", c.mode), 0);
@@ -758,14 +827,135 @@ TEST_F(DataFileTest, AHardLinkInAStickySharedFolderIsNeverWrittenThrough) {
     int got = as_user(c.saver, c.saver, c.groups,
                       [] { return save("shared/customer.dat", bytes_of(pattern(4))) ? 0 : 1; });
     EXPECT_EQ(got, c.saved ? 0 : 1);
-    EXPECT_EQ(read_file("store/secret.dat"), pattern(3));
+    EXPECT_TRUE(read_file("store/secret.dat") == pattern(c.through ? 4 : 3));
     struct stat st = stat_of("shared/customer.dat");
-    EXPECT_EQ(read_file("shared/customer.dat"), pattern(c.saved ? 4 : 3));
-    EXPECT_EQ(st.st_nlink, c.saved ? 1u : 2u);
+    EXPECT_TRUE(read_file("shared/customer.dat") == pattern(c.saved ? 4 : 3));
+    EXPECT_EQ(st.st_nlink, c.saved && !c.through ? 1u : 2u);
     EXPECT_EQ(st.st_uid, c.owner);
     EXPECT_EQ(st.st_gid, c.group);
     EXPECT_EQ(st.st_mode & 07777, c.mode);
     EXPECT_EQ(entries("shared"), std::set<std::string>{"customer.dat"});
+  }
+}
+
+// Which flush fails (with EIO), and the how-many-th of its kind.
+enum class Flush { kFolder, kFile, kData };
+Flush failing;
+int flushes_left;
+
+bool fails(Flush which) { return failing == which && --flushes_left == 0; }
+
+const SaveCalls kFailingFlush = [] {
+  SaveCalls calls = kSystemCalls;
+  calls.fsync = [](int fd) {
+    struct stat st {};
+    fstat(fd, &st);
+    if (fails(S_ISDIR(st.st_mode) ? Flush::kFolder : Flush::kFile)) return errno = EIO, -1;
+    return kSystemCalls.fsync(fd);
+  };
+  calls.fdatasync = [](int fd) {
+    if (fails(Flush::kData)) return errno = EIO, -1;
+    return kSystemCalls.fdatasync(fd);
+  };
+  return calls;
+}();
+
+// A save whose flush fails has failed: the old file stays (or, where the rename
+// was made, the new one stays unflushed) and nothing is left past the table;
+// the next save writes the image again, even where the file holds it already.
+TEST_F(DataFileTest, AFailedFlushFailsTheSaveAndTheNextWritesAgain) {
+  const struct {
+    const char* what;
+    Flush which;
+    int nth;
+    bool in_place;
+    bool renamed;  // the failed save's rename was made
+  } cases[] = {
+      {"rename: the folder's flush", Flush::kFolder, 1, false, true},
+      {"rename: the new file's flush", Flush::kFile, 1, false, false},
+      {"in place: the undo record's flush", Flush::kData, 1, true, false},
+      {"in place: the records' flush", Flush::kData, 2, true, false},
+      {"in place: the last flush", Flush::kFile, 1, true, false},
+  };
+  const std::string old = pattern(3), now = pattern(4);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* name : {"customer.dat", "other.dat"}) fs::remove(name);
+    write_file("customer.dat", old);
+    if (c.in_place) fs::create_hard_link("customer.dat", "other.dat");
+    DataFile stream(kFile, kImage);
+    auto save_now = [&] {
+      bool saved = stream.save([&](const Found& found) {
+        return SavePlan{found.bytes == now ? SavePlan::kKeep : SavePlan::kWrite, bytes_of(now)};
+      });
+      release_kept_lock();
+      return saved;
+    };
+    failing = c.which, flushes_left = c.nth;
+    save_calls = kFailingFlush;
+    EXPECT_FALSE(save_now());
+    save_calls = kSystemCalls;
+    EXPECT_TRUE(read_file("customer.dat") == (c.renamed ? now : old));
+    const ino_t after_failure = stat_of("customer.dat").st_ino;
+    EXPECT_TRUE(save_now());
+    EXPECT_TRUE(read_file("customer.dat") == now);
+    EXPECT_TRUE(!c.renamed || stat_of("customer.dat").st_ino != after_failure)
+        << "not written again";
+    expect_only(c.in_place ? std::set<std::string>{"customer.dat", "other.dat"}
+                           : std::set<std::string>{"customer.dat"});
+  }
+}
+
+// The calls a save made after it named its new file, in order: 'l' a link, 'r' a
+// rename, 's' a flush of the whole file system, 'f' a file's or folder's flush.
+std::string calls_since_named;
+bool kill_at_link;
+
+const SaveCalls kNotingNames = [] {
+  SaveCalls calls = kSystemCalls;
+  calls.linkat = [](int from_dir, const char* from, int to_dir, const char* to, int flags) {
+    if (kill_at_link) raise(SIGKILL);
+    calls_since_named = "l";
+    return kSystemCalls.linkat(from_dir, from, to_dir, to, flags);
+  };
+  calls.renameat2 = [](int from_dir, const char* from, int to_dir, const char* to, unsigned f) {
+    calls_since_named = "r";
+    return kSystemCalls.renameat2(from_dir, from, to_dir, to, f);
+  };
+  calls.syncfs = [](int fd) {
+    calls_since_named += 's';
+    return kSystemCalls.syncfs(fd);
+  };
+  calls.fsync = [](int fd) {
+    calls_since_named += 'f';
+    return kSystemCalls.fsync(fd);
+  };
+  return calls;
+}();
+
+// A first save in a folder the user may write but not read: the new file has no
+// name until it is linked in, so a kill leaves nothing that could never be
+// listed and cleared; once linked, the file system is flushed, as the folder
+// cannot be.
+TEST_F(DataFileTest, AFirstSaveInAFolderTheUserCannotReadLeavesNothingBehind) {
+  for (bool killed : {false, true}) {
+    SCOPED_TRACE(killed ? "killed before its name" : "saved");
+    fs::remove_all("drop");
+    fs::create_directory("drop");
+    ASSERT_EQ(chmod("drop", 0733), 0);
+    int got = as_user(kA, kA, {}, [&] {
+      kill_at_link = killed;
+      save_calls = kNotingNames;
+      bool saved = save("drop/customer.dat", bytes_of(pattern(4)));
+      return saved && calls_since_named == "ls" ? 0 : 1;
+    });
+    EXPECT_EQ(got, killed ? 100 + SIGKILL : 0) << calls_since_named;
+    EXPECT_EQ(entries("drop"),
+              killed ? std::set<std::string>{} : std::set<std::string>{"customer.dat"});
+    if (!killed) {
+      EXPECT_TRUE(read_file("drop/customer.dat") == pattern(4));
+      EXPECT_EQ(stat_of("drop/customer.dat").st_uid, kA);
+    }
   }
 }
 

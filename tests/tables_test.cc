@@ -25,6 +25,7 @@
 #include "records/save_seam.h"
 #include "records/table.h"
 #include "records/table_file.h"
+#include "records/written.h"
 #include "rehber/reh.h"
 #include "tests/in_process.h"
 #include "tests/kind_screens.h"
@@ -128,6 +129,28 @@ TYPED_TEST(TableTest, LoadReplacesWhatTheFileCovers) {
     TypeParam::load();
     EXPECT_EQ(this->image(), pattern(3, covered) + memory.substr(covered));
   }
+}
+
+// A field typed back to the value it had at the load, over another session's
+// change to it, is this session's change and wins; each table keeps the marks
+// of its own fields.
+TYPED_TEST(TableTest, AFieldTypedBackOverAnotherSessionsChangeWins) {
+  using Rec = typename TypeParam::Rec;
+  const RecordField field = fields_of<Rec>()[1];  // a text field after the key
+  const size_t at = 499 * sizeof(Rec) + field.offset;
+  std::string loaded = pattern(5, this->kImage), theirs = loaded;
+  loaded.replace(at, 4, "old", 4);
+  theirs.replace(at, 4, "new", 4);
+  std::ofstream(TypeParam::kFile, std::ios::binary) << loaded;
+  TableFile<Rec> file(TypeParam::kFile);
+  file.load(TypeParam::table());
+  this->dir_.write(TypeParam::kFile, theirs);
+  char* typed = reinterpret_cast<char*>(TypeParam::table()) + at;
+  memcpy(typed, "old", 4);
+  mark_written(typed, field.width);
+  EXPECT_TRUE(file.save(TypeParam::table()));
+  release_kept_lock();
+  EXPECT_TRUE(read_file(TypeParam::kFile) == loaded) << "the other session's change stayed";
 }
 
 // 499 less the counter; a negative counter adds nothing without a word, and
@@ -456,6 +479,29 @@ TEST_F(Reload, AnAddNotSavedWhileTheLockWasHeldIsSavedByTheNext) {
     EXPECT_EQ(device.output.find(screens::kNotSaved, not_saved + 1), std::string::npos);
   }
   lock_wait = bound;
+}
+
+// A save keeps the file's lock for the sub-menu's load right after it, never
+// while the program waits for what is typed next: at every read, another
+// session could take the lock at once.
+TEST_F(Reload, NoLockIsKeptWhileTheProgramWaitsForInput) {
+  const screens::CustomerText c{"Smith", "John", "MR",     "12",   "1 High St", "Oldham",
+                                "Leeds", "AB1",  "1/1/80", "0123", "7/12/26"};
+  testkit::PipeDevice device;
+  device.terminal_lines = true;  // every read is a wait
+  // Two adds, an update of the telephone (saved there, then its menu asks
+  // again), leaving with a save, and quitting.
+  device.input = "1\n1\n" + c.typed() + "1\n" + c.typed() + "4\n12\n2\n0999\n3\n5\n4\n1\n";
+  int reads_locked = 0;
+  device.before_read = [&](size_t) {
+    int fd = open("customer.dat", O_RDONLY);
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) ++reads_locked;
+    if (fd >= 0) close(fd);
+  };
+  EXPECT_EQ(testkit::run_program(dir_, device), 0);
+  EXPECT_EQ(reads_locked, 0);
+  EXPECT_EQ(device.output.find(screens::kNotSaved), std::string::npos);
+  EXPECT_NE(read_file("customer.dat").find("0999"), std::string::npos);
 }
 
 // Ten sessions add at once on a slow disk (every flush takes 20 ms): each save
