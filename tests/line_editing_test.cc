@@ -33,6 +33,15 @@ std::string times(int n, const std::string& key) {
   return keys;
 }
 
+// What a terminal sends for a paste: the text between the bracketed-paste
+// marks if the program last turned that mode on (ESC [?2004h), not off again
+// (ESC [?2004l).
+std::string pasted(std::string_view output, std::string_view text) {
+  size_t on = output.rfind("\x1b[?2004h"), off = output.rfind("\x1b[?2004l");
+  if (on == output.npos || (off != output.npos && off > on)) return std::string(text);
+  return "\x1b[200~" + std::string(text) + "\x1b[201~";
+}
+
 // An xterm 32 columns wide, with nobody's ~/.inputrc.
 void editing_terminal() {
   setenv("TERM", "xterm-256color", 1);
@@ -115,6 +124,20 @@ TEST_F(LineEditing, KeysEditTheLineThatIsStored) {
   for (size_t i = 0; i < std::size(fields); ++i) {
     EXPECT_EQ(stored[i], fields[i].stored) << "at" << fields[i].prompt;
   }
+}
+
+// A paste of two lines, each with its Enter, is two typed lines: it fills two fields.
+TEST_F(LineEditing, APasteOfTwoLinesFillsTwoFields) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_NO_FATAL_FAILURE(enter_add());
+  // Once the first key shows, the line is being read and its paste mode is set.
+  ASSERT_NO_FATAL_FAILURE(answer(on_tty("\n SURNAME: "), "D"));
+  ASSERT_TRUE(pty_->wait_for("D"));
+  pty_->send(pasted(pty_->output(), "emir\rAli Can\r"));
+  ASSERT_NO_FATAL_FAILURE(answer(on_tty("\n TITLE (MR/MISS/MS): "), kRestOfTheAdd.substr(2)));
+  ASSERT_NO_FATAL_FAILURE(end_at_menu());
+  EXPECT_STREQ(added().surname, "Demir");
+  EXPECT_STREQ(added().fname, "Ali Can");
 }
 
 // A TERM the terminal database does not know gives the editor no way to move
