@@ -1,5 +1,7 @@
-// Key sequences of a raw terminal: ESC sequences, Alt with a key, UTF-8 characters.
+// Keys of a raw terminal: the sequences of one key press, and lines typed key by key.
 #include "console/keys.h"
+
+#include <utility>
 
 namespace orvel {
 
@@ -8,6 +10,7 @@ namespace {
 constexpr int kEsc = 27;
 constexpr int kSequenceWait = 50;  // ms: a lone ESC has nothing after it by then
 constexpr int kTwoStep = 256;
+constexpr size_t kTabStop = 8;
 
 // The PC scan codes of the keys that arrive as escape sequences.
 int scan_code_for_final(int final_byte) {
@@ -120,6 +123,15 @@ int read_escape(const NextByte& next) {
   return kEsc;
 }
 
+bool is_utf8_tail(unsigned char c) { return (c & 0xc0) == 0x80; }
+
+// A tab is shown as blanks up to the next stop, not as a control character.
+bool is_control(unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7f; }
+
+// Ctrl-W takes back letters, digits and '_', as the terminal's driver does, and
+// every byte of a UTF-8 character, so that a word such as "Muğla" goes whole.
+bool is_word_byte(unsigned char c) { return is_alnum(c) || c == '_' || c >= 0x80; }
+
 }  // namespace
 
 int read_key_code(const NextByte& next) {
@@ -151,26 +163,65 @@ std::string without_key_sequences(std::string_view bytes) {
   return out;
 }
 
-TypedLines typed_lines(std::string_view raw, const LineKeys& keys) {
-  TypedLines typed;
-  std::string line;
-  for (unsigned char c : raw) {
-    if (c == '\r' || c == '\n') {
-      typed.reads.push_back(line + '\n');
-      line.clear();
-    } else if (keys.eof != 0 && c == keys.eof) {
-      typed.reads.push_back(line);
-      line.clear();
-    } else if (keys.erase != 0 && c == keys.erase) {
-      // A UTF-8 character goes whole when the terminal knows the input is UTF-8.
-      while (keys.utf8 && !line.empty() && (line.back() & 0xc0) == 0x80) line.pop_back();
-      if (!line.empty()) line.pop_back();
+bool TypedLine::take(unsigned char key) {
+  if (key == '\r' || key == '\n') {
+    text_ += '\n';
+    if (keys_.echo) shown_ += '\n';
+    return true;
+  }
+  if (keys_.eof != 0 && key == keys_.eof) return true;
+  if (keys_.erase != 0 && key == keys_.erase) {
+    size_t from = text_.size();
+    if (from > 0) --from;
+    // A UTF-8 character goes whole when the terminal knows the input is UTF-8.
+    while (keys_.utf8 && from > 0 && is_utf8_tail(text_[from])) --from;
+    take_back(from);
+  } else if (keys_.kill != 0 && key == keys_.kill) {
+    take_back(0);
+  } else if (keys_.werase != 0 && key == keys_.werase) {
+    // What is no word first (blanks, punctuation), then the word before it.
+    size_t from = text_.size();
+    while (from > 0 && !is_word_byte(text_[from - 1])) --from;
+    while (from > 0 && is_word_byte(text_[from - 1])) --from;
+    take_back(from);
+  } else {
+    size_t before = text_.size();
+    text_ += static_cast<char>(key);
+    if (!keys_.echo) return false;
+    if (keys_.echo_ctl && is_control(key)) {
+      shown_ += '^';
+      shown_ += static_cast<char>(key ^ 0x40);
     } else {
-      line += static_cast<char>(c);
+      shown_.append(text_, before);
     }
   }
-  typed.unfinished = line;
-  return typed;
+  return false;
+}
+
+std::string TypedLine::shown() { return std::exchange(shown_, {}); }
+
+// The screen column after the line's first `end` bytes as they are shown.
+size_t TypedLine::column_at(size_t end) const {
+  size_t column = start_;
+  for (size_t i = 0; i < end; ++i) {
+    unsigned char c = text_[i];
+    if (c == '\t') {
+      column = (column / kTabStop + 1) * kTabStop;
+    } else if (is_control(c)) {
+      column += keys_.echo_ctl ? 2 : 0;
+    } else if (!is_utf8_tail(c)) {
+      ++column;
+    }
+  }
+  return column;
+}
+
+// Takes the text from `from` on out of the line, and off the screen.
+void TypedLine::take_back(size_t from) {
+  if (keys_.echo) {
+    for (size_t n = column_at(text_.size()) - column_at(from); n > 0; --n) shown_ += "\b \b";
+  }
+  text_.resize(from);
 }
 
 }  // namespace orvel

@@ -25,6 +25,12 @@ struct Script {
   int key() { return read_key_code(std::ref(*this)); }
 };
 
+std::string times(int n, std::string_view s) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
 std::vector<int> bytes_of(const std::string& s) {
   std::vector<int> out;
   for (unsigned char c : s) out.push_back(c);
@@ -118,34 +124,68 @@ TEST(KeySequences, TakenOutOfATypedLine) {
   for (const auto& [typed, kept] : cases) EXPECT_EQ(without_key_sequences(typed), kept) << typed;
 }
 
-// Keys that came during a pause, as line mode would have handed them over.
-TEST(TypedLines, AsLineModeDeliversThem) {
-  const LineKeys keys{0x7f, 0x04, true};
+// The line mode of a usual terminal: Backspace, Ctrl-U, Ctrl-W, Ctrl-D, UTF-8, echo as ^X.
+constexpr LineKeys kKeys{.erase = 0x7f,
+                         .kill = 0x15,
+                         .werase = 0x17,
+                         .eof = 0x04,
+                         .utf8 = true,
+                         .echo = true,
+                         .echo_ctl = true};
+
+// Keys that came out of line mode, edited and shown as line mode would have.
+TEST(TypedLine, AsLineModeEditsAndShowsIt) {
+  LineKeys bytes = kKeys, no_werase = kKeys, no_echo = kKeys;
+  bytes.utf8 = false;
+  no_werase.werase = 0;
+  no_echo.echo = false;
+  auto back = [](int columns) { return times(columns, "\b \b"); };
   const struct {
     std::string raw;
-    bool utf8;
-    std::vector<std::string> reads;
+    std::vector<std::string> reads;  // the finished lines
     std::string unfinished;
+    std::string shown;
+    LineKeys keys = kKeys;
+    size_t column = 0;
   } cases[] = {
-      {"\r\r", true, {"\n", "\n"}, ""},
-      {"5\r", true, {"5\n"}, ""},
-      {"ab", true, {}, "ab"},
+      {"\r\r", {"\n", "\n"}, "", "\n\n"},
+      {"5\r", {"5\n"}, "", "5\n"},
+      {"ab", {}, "ab", "ab"},
       {"ab\x7f\x7f\x7f"
        "c\r\x7f"
        "d",
-       true,
        {"c\n"},
-       "d"},  // no erase past a line's start
-      {"a\xc5\x9f\x7f\r", true, {"a\n"}, ""},
-      {"a\xc5\x9f\x7f\r", false, {"a\xc5\n"}, ""},
-      {"ab\x04\x04x\n", true, {"ab", "", "x\n"}, ""},  // the second one: the end of input
+       "d",
+       "ab" + back(2) + "c\nd"},  // no erase past a line's start
+      {"a\xc5\x9f\x7f\r", {"a\n"}, "", "a\xc5\x9f" + back(1) + "\n"},
+      {"a\xc5\x9f\x7f\r", {"a\xc5\n"}, "", "a\xc5\x9f\n", bytes},
+      {"ab\x04\x04x\n", {"ab", "", "x\n"}, "", "abx\n"},  // the second one: the end of input
+      {"ab cd\x15x", {}, "x", "ab cd" + back(5) + "x"},
+      {"Ankara Mu\xc4\x9fla. \x17", {}, "Ankara ", "Ankara Mu\xc4\x9fla. " + back(7)},
+      {"ab\x17", {}, "ab\x17", "ab^W", no_werase},
+      {"a\x03\x7f", {}, "a", "a^C" + back(2)},
+      {"ab\t\x7f", {}, "ab", "ab\t" + back(3), kKeys, 3},  // the tab from column 5 to 8
+      {"ab\x7f"
+       "c\r",
+       {"ac\n"},
+       "",
+       "",
+       no_echo},
   };
   for (const auto& c : cases) {
-    LineKeys k = keys;
-    k.utf8 = c.utf8;
-    TypedLines typed = typed_lines(c.raw, k);
-    EXPECT_EQ(std::vector<std::string>(typed.reads.begin(), typed.reads.end()), c.reads) << c.raw;
-    EXPECT_EQ(typed.unfinished, c.unfinished) << c.raw;
+    std::vector<std::string> reads;
+    std::string shown;
+    TypedLine line(c.keys, c.column);
+    for (unsigned char key : c.raw) {
+      if (!line.take(key)) continue;
+      shown += line.shown();
+      reads.push_back(line.text());
+      line = TypedLine(c.keys, 0);
+    }
+    shown += line.shown();
+    EXPECT_EQ(reads, c.reads) << c.raw;
+    EXPECT_EQ(line.text(), c.unfinished) << c.raw;
+    EXPECT_EQ(shown, c.shown) << c.raw;
   }
 }
 

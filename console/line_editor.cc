@@ -63,21 +63,21 @@ char** no_completions(const char*, int, int) {
   return nullptr;
 }
 
-}  // namespace
-
-bool can_edit_lines(const char* term) {
-  return term != nullptr && *term != '\0' && strcmp(term, "dumb") != 0;
-}
-
-std::string prompt_for(std::string_view shown) {
+// The screen's line as the terminal shows it: the prompt the editor is given
+// and the column the cursor stands at after it.
+struct Measured {
   std::string prompt;
   size_t column = 0;
+};
+
+Measured measure(std::string_view shown) {
+  Measured m;
   for (size_t i = 0; i < shown.size(); ++i) {
     char c = shown[i];
     if (c == '\t') {
-      size_t next = (column / kTabStop + 1) * kTabStop;
-      prompt.append(next - column, ' ');
-      column = next;
+      size_t next = (m.column / kTabStop + 1) * kTabStop;
+      m.prompt.append(next - m.column, ' ');
+      m.column = next;
     } else if (c == '\x1b') {
       // ESC [ parameters and one final byte: between readline's markers of
       // what takes no room on the screen.
@@ -87,18 +87,31 @@ std::string prompt_for(std::string_view shown) {
         while (end < shown.size() && !is_final(shown[end])) ++end;
       }
       end = end < shown.size() ? end + 1 : shown.size();
-      prompt += RL_PROMPT_START_IGNORE;
-      prompt.append(shown.substr(i, end - i));
-      prompt += RL_PROMPT_END_IGNORE;
+      m.prompt += RL_PROMPT_START_IGNORE;
+      m.prompt.append(shown.substr(i, end - i));
+      m.prompt += RL_PROMPT_END_IGNORE;
       i = end - 1;
     } else {
-      prompt += c;
-      // A UTF-8 character takes one column, counted at its first byte.
-      if ((static_cast<unsigned char>(c) & 0xc0) != 0x80) ++column;
+      m.prompt += c;
+      if (c == '\n' || c == '\r') {
+        m.column = 0;
+      } else if ((static_cast<unsigned char>(c) & 0xc0) != 0x80) {
+        ++m.column;  // a UTF-8 character takes one column, counted at its first byte
+      }
     }
   }
-  return prompt;
+  return m;
 }
+
+}  // namespace
+
+bool can_edit_lines(const char* term) {
+  return term != nullptr && *term != '\0' && strcmp(term, "dumb") != 0;
+}
+
+std::string prompt_for(std::string_view shown) { return measure(shown).prompt; }
+
+size_t screen_column(std::string_view shown) { return measure(shown).column; }
 
 LineEditor::LineEditor() {
   // UTF-8 whatever the user's locale, and only for the characters: readline

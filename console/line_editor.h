@@ -14,6 +14,8 @@ bool can_edit_lines(const char* term);
 // the terminal's stops every eight columns, escape sequences marked as taking
 // no room.
 std::string prompt_for(std::string_view shown);
+// The column the cursor stands at after the screen's current line, measured so.
+size_t screen_column(std::string_view shown);
 
 // One per process, made before the first line is read.
 class LineEditor {

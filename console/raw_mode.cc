@@ -129,9 +129,10 @@ termios mode_for(KeyMode mode) {
       break;
     case KeyMode::kQuiet:
       // ECHO off: keys typed while the program works are not shown by the
-      // terminal; the line editor shows them once, when it reads them.
-      // ICANON off: they wait as typed, for the editor to take as keys (the
-      // terminal's own line editing would act on them first).
+      // terminal; the line editor, or the program reading a line key by key,
+      // shows them once, when it reads them.
+      // ICANON off: they wait as typed, to be taken as keys (the terminal's
+      // own line editing would act on them first).
       t.c_lflag &= ~(ECHO | ICANON);
       // Nothing reads in this mode; a read would wait for one byte.
       t.c_cc[VMIN] = 1;

@@ -7,7 +7,7 @@ namespace orvel {
 
 enum class KeyMode {
   kLine,   // the mode the terminal was found in: line editing and echo by the terminal
-  kQuiet,  // between two reads of an edited line: keys wait unseen and unedited
+  kQuiet,  // between reads, where keys are taken as typed: they wait unseen and unedited
   kRaw,    // a pause: one key at a time, no echo, Ctrl-C a key
 };
 

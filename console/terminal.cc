@@ -15,7 +15,7 @@ namespace orvel {
 namespace {
 
 constexpr std::string_view kClear = "\x1b[H\x1b[2J";
-constexpr size_t kTypeahead = 1024;  // keys kept from one pause; a paste beyond waits in line mode
+constexpr size_t kTypeahead = 1024;  // keys kept at once; more wait in the quiet keyboard
 
 void write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -43,14 +43,14 @@ int next_key_byte(int timeout_ms) {
 
 Terminal::Terminal() : in_tty_(isatty(STDIN_FILENO)), out_tty_(isatty(STDOUT_FILENO)) {
   if (!out_tty_) tty_fd_ = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
-  if (in_tty_ && out_tty_ && can_edit_lines(getenv("TERM"))) {
-    modes_.emplace(STDIN_FILENO);
-    if (modes_->set(KeyMode::kQuiet)) editor_.emplace();
-    // A keyboard whose mode cannot be set, or a terminal the editor cannot
-    // draw on, is read as a line mode gives it.
-    if (!editor_ || !editor_->draws_lines()) {
+  if (!in_tty_) return;
+  modes_.emplace(STDIN_FILENO);
+  if (out_tty_ && can_edit_lines(getenv("TERM")) && modes_->set(KeyMode::kQuiet)) {
+    editor_.emplace();
+    // A terminal the editor cannot draw on is read as a line mode gives it.
+    if (!editor_->draws_lines()) {
       editor_.reset();
-      modes_.reset();
+      modes_->set(KeyMode::kLine);
     }
   }
 }
@@ -67,74 +67,99 @@ size_t Terminal::read_input(char* buf, size_t size) {
   return n > 0 ? static_cast<size_t>(n) : 0;  // an error ends the input like its end
 }
 
-// One read as line mode gives it: the keys typed at a pause first, a line
-// left unfinished there joined with the one read next.
+// One read as line mode gives it; a line that starts with keys typed ahead is
+// read key by key, since line mode cannot be given them.
 std::string Terminal::next_read() {
-  if (!typed_.empty()) {
-    TypedLines more = typed_lines(typed_, line_keys_);
-    typed_.clear();
-    if (!typed_lines_.unfinished.empty() && !more.reads.empty()) {
-      more.reads.front().insert(0, typed_lines_.unfinished);
-      typed_lines_.unfinished.clear();
-    }
-    typed_lines_.unfinished += more.unfinished;
-    for (std::string& read : more.reads) typed_lines_.reads.push_back(std::move(read));
-  }
-  if (!typed_lines_.reads.empty()) {
-    std::string read = std::move(typed_lines_.reads.front());
-    typed_lines_.reads.pop_front();
-    return read;
-  }
-  std::string read = std::move(typed_lines_.unfinished);
-  typed_lines_.unfinished.clear();
+  if (!typed_.empty()) return read_typed_line();
   char chunk[4096];
-  read.append(chunk, read_input(chunk, sizeof chunk));
+  std::string read(chunk, read_input(chunk, sizeof chunk));
+  // The terminal echoed the line: after its Enter the cursor is on a new line.
+  if (read.ends_with('\n')) {
+    screen_line_.clear();
+  } else {
+    screen_line_ += read;
+  }
   return read;
+}
+
+// The keys typed ahead first, then the keyboard's, each shown and edited as
+// line mode would, in the quiet mode the kept keys left the keyboard in (keys
+// typed meanwhile wait there unseen, in order after them).
+std::string Terminal::read_typed_line() {
+  const termios& mode = modes_->line();
+  LineKeys keys{.erase = mode.c_cc[VERASE],
+                .kill = mode.c_cc[VKILL],
+                .werase = (mode.c_lflag & IEXTEN) != 0 ? mode.c_cc[VWERASE] : 0,
+                .eof = mode.c_cc[VEOF],
+                .utf8 = (mode.c_iflag & IUTF8) != 0,
+                .echo = (mode.c_lflag & ECHO) != 0,
+                .echo_ctl = (mode.c_lflag & ECHOCTL) != 0};
+  TypedLine line(keys, out_tty_ ? screen_column(screen_line_) : 0);
+  size_t used = 0;
+  for (bool done = false; !done;) {
+    int key;
+    if (used < typed_.size()) {
+      key = static_cast<unsigned char>(typed_[used++]);
+    } else {
+      echo(line.shown());  // the line as typed so far is on the screen before the wait
+      if ((key = next_key_byte(-1)) < 0) break;  // the terminal is gone: the line so far
+    }
+    done = line.take(static_cast<unsigned char>(key));
+  }
+  typed_.erase(0, used);
+  echo(line.shown());
+  keep_waiting_keys();  // typed after the Enter, still out of line mode
+  settle();
+  return line.text();
 }
 
 // One edited line, handed over in pieces of at most `size`.
 size_t Terminal::read_edited(char* buf, size_t size) {
-  if (edited_.empty()) {
+  if (unread_.empty()) {
     // The editor reads in its own mode and gives back the quiet one.
     std::optional<std::string> line = editor_->read_line(screen_line_, typed_);
     if (!line) return 0;
-    edited_ = *line + '\n';
+    unread_ = *line + '\n';
     screen_line_.clear();  // Enter took the cursor to a new line
   }
-  size_t n = edited_.copy(buf, size);
-  edited_.erase(0, n);
+  size_t n = unread_.copy(buf, size);
+  unread_.erase(0, n);
   return n;
 }
 
 size_t Terminal::read(char* buf, size_t size) {
   if (!in_tty_) return read_input(buf, size);
   if (editor_) return read_edited(buf, size);
-  for (;;) {
+  while (unread_.empty()) {
     std::string read = next_read();
     if (read.empty()) return 0;
-    // Cursor and function keys typed in the line are not its text.
-    read = without_key_sequences(read);
-    if (read.empty()) continue;  // the line held only such keys: not the end of input
-    if (read.size() > size) {
-      typed_lines_.reads.push_front(read.substr(size));
-      read.resize(size);
-    }
-    read.copy(buf, read.size());
-    return read.size();
+    // Cursor and function keys typed in the line are not its text; a line of
+    // nothing else is not the end of input.
+    unread_ = without_key_sequences(read);
   }
+  size_t n = unread_.copy(buf, size);
+  unread_.erase(0, n);
+  return n;
 }
 
 void Terminal::write(std::string_view bytes) {
   out_ += bytes;
-  if (editor_) {
-    size_t newline = bytes.rfind('\n');
-    if (newline == bytes.npos) {
-      screen_line_ += bytes;
-    } else {
-      screen_line_.assign(bytes.substr(newline + 1));
-    }
+  size_t newline = bytes.rfind('\n');
+  if (newline == bytes.npos) {
+    screen_line_ += bytes;
+  } else {
+    screen_line_.assign(bytes.substr(newline + 1));
   }
   if (out_tty_) flush();
+}
+
+// What typed keys show goes where the terminal's own echo would show it.
+void Terminal::echo(std::string_view shown) {
+  if (out_tty_) {
+    write(shown);
+  } else if (tty_fd_ >= 0) {
+    write_all(tty_fd_, shown);
+  }
 }
 
 void Terminal::flush() {
@@ -154,12 +179,7 @@ void Terminal::clear_screen() {
 }
 
 std::optional<int> Terminal::read_key() {
-  if (!in_tty_) return std::nullopt;
-  // Held for the whole run with the editor; for this pause alone without it.
-  std::optional<TerminalModes> own;
-  TerminalModes& modes = modes_ ? *modes_ : own.emplace(STDIN_FILENO);
-  KeyMode before = modes_ ? KeyMode::kQuiet : KeyMode::kLine;
-  if (!modes.set(KeyMode::kRaw)) return std::nullopt;
+  if (!in_tty_ || !modes_->set(KeyMode::kRaw)) return std::nullopt;
   // Keys typed ahead at an earlier pause come first, as from the keyboard.
   size_t used = 0;
   int code = read_key_code([&](int timeout_ms) {
@@ -167,18 +187,26 @@ std::optional<int> Terminal::read_key() {
     return next_key_byte(timeout_ms);
   });
   typed_.erase(0, used);
-  // Whatever else is already waiting was typed in raw mode: back in line mode
-  // it would come as one unedited "line" of CRs and keys. It is kept here and
-  // read as line mode would have read it (or given to the line editor as the
-  // keys they are, to show and edit).
+  keep_waiting_keys();
+  settle();
+  if (code < 0) return std::nullopt;
+  return code;
+}
+
+// Whatever else is already waiting was typed out of line mode: back in line
+// mode it would come as one unedited "line" of CRs and keys, unseen. It is
+// kept for the next pauses and the next line, which take it as the keys it is.
+void Terminal::keep_waiting_keys() {
   for (int c; typed_.size() < kTypeahead && (c = next_key_byte(0)) >= 0;) {
     typed_ += static_cast<char>(c);
   }
-  modes.set(before);
-  const termios& mode = modes.line();
-  line_keys_ = {mode.c_cc[VERASE], mode.c_cc[VEOF], (mode.c_iflag & IUTF8) != 0};
-  if (code < 0) return std::nullopt;
-  return code;
+}
+
+// Between reads the keyboard is quiet while keys are kept for the next line,
+// so that keys typed meanwhile wait behind them unseen, and always with the
+// line editor; otherwise it is in the line mode it was found in.
+void Terminal::settle() {
+  modes_->set(editor_ || !typed_.empty() ? KeyMode::kQuiet : KeyMode::kLine);
 }
 
 dosdate_t Terminal::today() { return local_date(); }

@@ -31,24 +31,30 @@ class Terminal : public Device {
  private:
   size_t read_input(char* buf, size_t size);
   std::string next_read();
+  std::string read_typed_line();
   size_t read_edited(char* buf, size_t size);
+  void keep_waiting_keys();
+  void settle();
+  void echo(std::string_view shown);
 
   bool in_tty_;
   bool out_tty_;
-  int tty_fd_ = -1;  // the controlling terminal, for clearing when output goes elsewhere
+  // The controlling terminal, for clearing and for what typed keys show when
+  // output goes elsewhere.
+  int tty_fd_ = -1;
   std::string out_;
-  // Keys typed at a pause after its own key: the next pause takes from them
-  // first, as from the keyboard; a line read takes them as line mode would,
-  // or the line editor as typed keys.
+  // Keys typed while the keyboard was out of line mode (at a pause, or after
+  // the Enter of a line read key by key): the next pause takes from them
+  // first, as from the keyboard; the next line takes them as typed keys.
   std::string typed_;
-  LineKeys line_keys_;
-  TypedLines typed_lines_;  // what a line read takes before the keyboard's next line
-  // On a terminal that can show it, lines are read with the line editor; the
-  // keyboard is then held in its modes from start to end.
+  // The keyboard's modes, held from start to end at a terminal.
   std::optional<TerminalModes> modes_;
+  // On a terminal that can show it, lines are read with the line editor.
   std::optional<LineEditor> editor_;
-  std::string edited_;       // what is left of the line read last
-  std::string screen_line_;  // the screen's current line as printed, the editor's prompt
+  std::string unread_;  // what is left of the line read last
+  // The screen's current line as printed: the editor's prompt, and where a
+  // line read key by key starts.
+  std::string screen_line_;
 };
 
 // Today in the machine's time zone, as the terminal gives it.
