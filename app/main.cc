@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/check.h"
 #include "app/export.h"
 #include "app/options.h"
 #include "app/pcco.h"
@@ -33,6 +34,7 @@ int main(int argc, char* argv[]) {
     }
   }
   if (line.action == orvel::CommandLine::kExport) return orvel::run_export(line.kind, line.format);
+  if (line.action == orvel::CommandLine::kCheck) return orvel::run_check();
   // A full disk or a file-size limit is a failed save, not the end of the program;
   // a reader that went away is no reason to die either.
   signal(SIGXFSZ, SIG_IGN);

@@ -15,12 +15,14 @@ namespace orvel {
 const char kUsageText[] =
     "Usage: orvel [-C DIR]\n"
     "       orvel [-C DIR] export KIND [--format=FORMAT]\n"
+    "       orvel [-C DIR] check\n"
     "With no command, the menus. The records are kept in customer.dat, web.dat\n"
     "and friend.dat in the current directory.\n"
     "\n"
     "Commands:\n"
     "  export KIND          write the records DISPLAY lists to standard output;\n"
     "                       KIND is customers, web or friends\n"
+    "  check                look the three data files over, changing nothing\n"
     "\n"
     "Options:\n"
     "  -C, --directory=DIR  work in DIR instead of the current directory\n"
@@ -29,7 +31,7 @@ const char kUsageText[] =
     "  -h, --help           show this help and exit\n"
     "      --version        show the version and license and exit\n"
     "\n"
-    "Exit status: 0 done, 1 a file that cannot be read,\n"
+    "Exit status: 0 done, 1 a file that cannot be read or is not sound,\n"
     "2 a wrong command line. More in the manual page: man orvel\n";
 
 const char kVersionText[] =
@@ -93,9 +95,9 @@ CommandLine::Action command_of(const std::vector<std::string>& operands, const c
   };
   const size_t takes = !operands.empty() && operands[0] == "export" ? 2 : 1;
   if (operands.size() > takes) return wrong("unexpected argument '" + operands[takes] + "'");
-  if (operands.empty()) {
+  if (operands.empty() || operands[0] == "check") {
     if (format) return wrong("--format is for export only");
-    return CommandLine::kDialogue;
+    return operands.empty() ? CommandLine::kDialogue : CommandLine::kCheck;
   }
   if (operands[0] != "export") return wrong("unknown command '" + operands[0] + "'");
   if (operands.size() < 2) return wrong("export needs a kind: customers, web or friends");

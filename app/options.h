@@ -11,7 +11,7 @@ namespace orvel {
 enum class Format { kCsv, kJson, kVcard };
 
 struct CommandLine {
-  enum Action { kDialogue, kHelp, kVersion, kExport, kWrong } action = kDialogue;
+  enum Action { kDialogue, kHelp, kVersion, kExport, kCheck, kWrong } action = kDialogue;
   // -C, in order: each is taken from the one before, as make and git take them.
   std::vector<std::string> directories;
   Kind kind = Kind::kCustomers;

@@ -1,4 +1,4 @@
-// The command line and its commands through the built program: exit status, streams, files.
+// The command line, export and check through the built program: exit status, streams, files.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -167,6 +167,53 @@ TEST(Export, DuringAnotherSessionsSavesShowsOneWholeTable) {
   waitpid(saver, nullptr, 0);
 }
 
+// Each row a customer.dat; the other two files are missing, which is sound.
+TEST(Check, NamesEachFaultAndChangesNothing) {
+  const Image<Customer> two =
+      Image<Customer>::added({record<Customer>({"", "", "1"}), record<Customer>({"", "", "2"})});
+  const Image<Customer> open = Image<Customer>::added(
+      {record<Customer>({"AAAAAAAAAAAAAAAAAAAA", "", "1"}), record<Customer>({"", "", "2"})});
+  Image<Customer> stepped = two;
+  stepped[2].num = 4;
+  const struct {
+    const char* name;
+    std::optional<std::string> file;
+    int status;
+    std::string line;
+  } cases[] = {
+      {"no files", std::nullopt, 0, "customer.dat: missing (an empty table)\n"},
+      {"sound", two.bytes(), 0, "customer.dat: sound (2 records, add counter 2)\n"},
+      {"short", two.bytes().substr(0, 400), 1,
+       "  short: 400 of 90,000 bytes; from slot 2 on it reads as zero bytes\n"},
+      {"long", two.bytes() + "0123456789", 1,
+       "  long: 90,010 bytes, 10 past the table's 90,000, which nothing reads\n"},
+      {"counter below 0", Image<Customer>(two).counter(-3).bytes(), 1,
+       "  the add counter is -3, below 0: adds do nothing\n"},
+      {"counter past the table", Image<Customer>(two).counter(501).bytes(), 1,
+       "  the add counter is 501, past the table's 500 slots\n"},
+      {"hole below the counter", Image<Customer>(two).counter(3).bytes(), 1,
+       "  empty slots below the add counter: slot 497\n"},
+      {"record past the counter", Image<Customer>(two).counter(1).bytes(), 1,
+       "  records past the add counter, where adds write: slot 498\n"},
+      {"counter step", stepped.bytes(), 1,
+       "  the counter step is 5 (num in slot 2 is 4), which the program never sets\n"},
+      {"field without a NUL", open.bytes(), 1,
+       "  fields without a NUL, read to their full width: slot 499 (fname)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    if (c.file) dir.write("customer.dat", *c.file);
+    RunResult r = orvel(dir, {"check"});
+    EXPECT_TRUE(r.exited_with(c.status));
+    EXPECT_NE(r.output.find(c.line), std::string::npos) << r.output;
+    EXPECT_TRUE(r.output.ends_with(c.status == 0 ? "\nall sound\n" : "\n1 file not sound\n"));
+    EXPECT_EQ(dir.names(),
+              c.file ? std::vector<std::string>{"customer.dat"} : std::vector<std::string>{});
+    EXPECT_EQ(dir.read("customer.dat"), c.file.value_or(""));
+  }
+}
+
 // Where each answer goes; an error is one line on standard error naming what
 // is wrong. Whatever the arguments, no file is made or changed.
 TEST(CommandLine, StatusStreamsAndNothingWritten) {
@@ -195,6 +242,7 @@ TEST(CommandLine, StatusStreamsAndNothingWritten) {
        "cannot work in nowhere: No such file",
        2},
       {{"export", "web", "--format", "csv", "-C", "sub"}, "\r\nw1,,,,,,,,,5\r\n", nullptr, 0},
+      {{"-C", "sub", "check"}, "\nfriend.dat: cannot be read: ", nullptr, 1},
       {{"-C", "sub", "export", "friends"}, nullptr, "orvel: friend.dat: ", 1},
       {{"-Csub"}, "w1", nullptr, 0},  // the dialogue, shown the web pages
   };
