@@ -15,11 +15,16 @@ namespace {
 
 std::string number(int64_t n) { return std::to_string(n); }
 
-// 90,000: as the manual page gives the files' sizes.
+// 90,000, as the manual page gives the files' sizes. Built by appending: GCC 12
+// at -O3 takes an insert into the string for an overlapping copy (-Wrestrict).
 std::string grouped(int64_t n) {
-  std::string digits = std::to_string(n < 0 ? -n : n);
-  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-  return (n < 0 ? "-" : "") + digits;
+  const std::string digits = std::to_string(n);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && digits[i - 1] != '-' && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
 }
 
 // "slot 4", "slots 4, 7 and 9", or the first ten "and 31 more".
