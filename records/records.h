@@ -69,9 +69,9 @@ struct Friend {
 #pragma pack(pop)
 
 // Each record's fields in order, at the offsets the data files have always had
-// them: the merge and the written marks go by these lists, and the compiler
+// them: the merge, the written marks and the exports go by these lists, and the compiler
 // holds them to the layouts above, field by field and whole.
-#define FIELD_AT(Rec, name, at) record_field<decltype(Rec::name), offsetof(Rec, name), at>()
+#define FIELD_AT(Rec, name, at) record_field<decltype(Rec::name), offsetof(Rec, name), at>(#name)
 
 inline constexpr RecordField kCustomerFields[] = {
     FIELD_AT(Customer, fname, 0),    FIELD_AT(Customer, surname, 20),

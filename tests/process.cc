@@ -59,16 +59,20 @@ void reap(
   record_status(result, status);
 }
 
-[[noreturn]] void exec_orvel() {
-  char* argv[] = {const_cast<char*>(ORVEL_BIN), nullptr};
-  execve(ORVEL_BIN, argv, environ);
+[[noreturn]] void exec_orvel(const std::vector<std::string>& args = {}) {
+  std::vector<char*> argv{const_cast<char*>(ORVEL_BIN)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execve(ORVEL_BIN, argv.data(), environ);
   _exit(127);
 }
 
 // orvel in `dir` with pipes for its input and output and no controlling
 // terminal (clearing has nowhere to go); `in` and `out` get the test's ends.
+// Standard error goes to `err` where it is given.
 pid_t start_on_pipes(const std::string& dir, int& in, int& out,
-                     const std::function<void()>& before_exec) {
+                     const std::function<void()>& before_exec,
+                     const std::vector<std::string>& args = {}, int err = -1) {
   signal(SIGPIPE, SIG_IGN);  // a child that ends early must not take the test with it
   int to[2], from[2];
   check(pipe2(to, O_CLOEXEC) == 0 && pipe2(from, O_CLOEXEC) == 0, "pipe2");
@@ -78,10 +82,11 @@ pid_t start_on_pipes(const std::string& dir, int& in, int& out,
     setsid();
     dup2(to[0], STDIN_FILENO);
     dup2(from[1], STDOUT_FILENO);
+    if (err >= 0) dup2(err, STDERR_FILENO);
     signal(SIGPIPE, SIG_DFL);
     if (chdir(dir.c_str()) != 0) _exit(127);
     if (before_exec) before_exec();
-    exec_orvel();
+    exec_orvel(args);
   }
   close(to[0]);
   close(from[1]);
@@ -125,7 +130,12 @@ bool pump(int in, int out, std::string_view input, std::string& output,
 RunResult run_orvel(const std::string& dir, std::string_view input, const RunOptions& options) {
   Clock::time_point deadline = Clock::now() + options.limit;
   int in, out;
-  pid_t pid = start_on_pipes(dir, in, out, options.before_exec);
+  // A file of no name, read once the child is gone: no third pipe to drain.
+  FILE* errors = options.capture_errors ? tmpfile() : nullptr;
+  check(!options.capture_errors || errors, "tmpfile");
+  if (errors) fcntl(fileno(errors), F_SETFD, FD_CLOEXEC);
+  pid_t pid =
+      start_on_pipes(dir, in, out, options.before_exec, options.args, errors ? fileno(errors) : -1);
   fcntl(in, F_SETFL, O_NONBLOCK);
   if (input.empty()) {
     close(in);
@@ -135,6 +145,11 @@ RunResult run_orvel(const std::string& dir, std::string_view input, const RunOpt
   if (!pump(in, out, input, result.output, deadline)) deadline = Clock::now();
   close(out);
   reap(pid, deadline, result);
+  if (errors) {
+    rewind(errors);
+    for (int c; (c = fgetc(errors)) != EOF;) result.errors += static_cast<char>(c);
+    fclose(errors);
+  }
   return result;
 }
 

@@ -18,6 +18,7 @@ using std::chrono::milliseconds;
 
 struct RunResult {
   std::string output;
+  std::string errors;    // standard error, where RunOptions::capture_errors asked for it
   int exit_status = -1;  // when the child exited
   int signal = 0;        // when a signal ended it
   bool timed_out = false;
@@ -26,7 +27,9 @@ struct RunResult {
 };
 
 struct RunOptions {
-  milliseconds limit{20000};  // then the child is killed
+  milliseconds limit{20000};      // then the child is killed
+  std::vector<std::string> args;  // the command line after the program's name
+  bool capture_errors = false;    // else standard error is the test's own
   // Runs in the child just before exec (after setsid, redirection and chdir):
   // the place for setrlimit and the like.
   std::function<void()> before_exec;

@@ -5,6 +5,8 @@ missing=""
 command -v g++ >/dev/null 2>&1 || missing="$missing g++"
 command -v cmake >/dev/null 2>&1 || missing="$missing cmake"
 command -v groff >/dev/null 2>&1 || missing="$missing groff-base"  # the manual page's test
+# The exports' read-back test: Debian's own python3 and its vobject module.
+/usr/bin/python3 -c 'import vobject' >/dev/null 2>&1 || missing="$missing python3 python3-vobject"
 [ -f /usr/include/readline/readline.h ] || missing="$missing libreadline-dev"  # line editing
 # The package's Depends: cpack -G DEB asks dpkg-shlibdeps for the program's libraries.
 command -v dpkg-shlibdeps >/dev/null 2>&1 || missing="$missing dpkg-dev"
