@@ -262,7 +262,9 @@ bool write_in_place(int fd, const struct stat& old, std::span<const std::byte> i
     if (!runs.empty() && runs.back().from == slot)
       std::rotate(runs.rbegin(), runs.rbegin() + 1, runs.rend());
     write_runs(fd, was, runs, slot);
-    ftruncate(fd, old.st_size);
+    if (ftruncate(fd, old.st_size) != 0) {
+      // Nothing more to put back: the save has failed already.
+    }
     fsync(fd);
   }
   return false;
