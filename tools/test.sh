@@ -28,10 +28,11 @@ result() { # ok|fail|skip text [seconds]
 }
 
 # Two lanes run beside the sanitizer build and the tests, which mostly wait on the
-# program and on sleeps; each step leaves "STATUS SECONDS" in build-logs/STEP.status
-# for the lines at the end. The Release lane is niced, so that it takes only what
-# the sanitizer build and the tests leave of the cores. The fuzz run is not: short
-# of CPU, an input could outlast its hang timeout.
+# program and on sleeps: the fuzz run from the start, as its 30 seconds are a fixed
+# time on one core, and the Release build and the package from when the tests start.
+# Each step leaves "STATUS SECONDS" in build-logs/STEP.status for the lines at the
+# end. Nothing is niced: other developers' builds share the machine, and a niced
+# step waits for all of them (a starved fuzz input could also outlast its timeout).
 finish() { # step status
   echo "$2 $(($(date +%s) - start))" >"$logs/$1.status"
 }
@@ -42,12 +43,12 @@ status() { # step: sets code and at from its file; a failure now if it left none
 }
 release_lane() {
   # The program as users get it, alone: its install does not build the tests first.
-  if nice -n 19 cmake -S . -B build-rel -DCMAKE_BUILD_TYPE=Release >"$logs/release-build.log" 2>&1 &&
-    nice -n 19 cmake --build build-rel -j"$jobs" --target orvel >>"$logs/release-build.log" 2>&1; then
+  if cmake -S . -B build-rel -DCMAKE_BUILD_TYPE=Release >"$logs/release-build.log" 2>&1 &&
+    cmake --build build-rel -j"$jobs" --target orvel >>"$logs/release-build.log" 2>&1; then
     finish release 0
     # The .deb of that build, checked without installing it: status 1 for a failed
     # check of the package, 2 for lintian's, 77 for no lintian.
-    nice -n 19 doc/check_package.sh build-rel doc >"$logs/package.log" 2>&1
+    doc/check_package.sh build-rel doc >"$logs/package.log" 2>&1
     finish package $?
   else
     finish release 1
@@ -59,16 +60,15 @@ fuzz_lane() {
 }
 
 rm -f "$logs"/*.status
-echo "building the program in Release and its package beside the rest (logs: $logs/release-build.log, $logs/package.log)"
-release_lane &
-release_pid=$!
-echo "building with AddressSanitizer and UBSan (log: $logs/asan-build.log)"
+echo "building with AddressSanitizer and UBSan, and a 30-second fuzz run beside it (logs: $logs/asan-build.log, $logs/fuzz.log)"
+fuzz_lane &
+fuzz_pid=$!
 if cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON \
   -DCMAKE_REQUIRE_FIND_PACKAGE_GTest=ON >"$logs/asan-build.log" 2>&1 &&
   cmake --build build-asan -j"$jobs" >>"$logs/asan-build.log" 2>&1; then
-  echo "running the tests, and a 30-second fuzz run beside them (logs: $logs/tests.log, $logs/fuzz.log; built in $(elapsed))"
-  fuzz_lane &
-  fuzz_pid=$!
+  echo "running the tests, and the program built in Release and its package beside them (logs: $logs/tests.log, $logs/release-build.log, $logs/package.log; built in $(elapsed))"
+  release_lane &
+  release_pid=$!
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j"$jobs" >"$logs/tests.log" 2>&1
   # "100% tests passed, 0 tests failed out of 115"
@@ -87,9 +87,9 @@ if cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON \
   fi
 else
   result fail "the sanitizer build (see $logs/asan-build.log)"
-  echo "a 30-second fuzz run (log: $logs/fuzz.log)"
-  fuzz_lane &
-  fuzz_pid=$!
+  echo "building the program in Release and its package (logs: $logs/release-build.log, $logs/package.log)"
+  release_lane &
+  release_pid=$!
 fi
 
 wait "$release_pid"
