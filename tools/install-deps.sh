@@ -10,6 +10,8 @@ command -v groff >/dev/null 2>&1 || missing="$missing groff-base"  # the manual 
 [ -f /usr/include/readline/readline.h ] || missing="$missing libreadline-dev"  # line editing
 # The package's Depends: cpack -G DEB asks dpkg-shlibdeps for the program's libraries.
 command -v dpkg-shlibdeps >/dev/null 2>&1 || missing="$missing dpkg-dev"
+# The package's check runs Debian's package checker on the .deb.
+command -v lintian >/dev/null 2>&1 || missing="$missing lintian"
 [ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
 command -v clang++ >/dev/null 2>&1 || missing="$missing clang"
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||

@@ -1,10 +1,10 @@
 #!/bin/sh
 # The test command: every test once, built with AddressSanitizer and UBSan; the
-# program built in Release, and its .deb package checked; a 30-second fuzz run of
-# the whole dialogue. Details go to build-logs/; the last line is "N passed,
-# M failed" (", K skipped" after it when a test was skipped), where N and M count
-# the tests, with the Release build, the package and the fuzz run as one item
-# each. Exit status 1 when anything failed.
+# program built in Release, and its .deb package checked (with lintian, where it is
+# installed); a 30-second fuzz run of the whole dialogue. Details go to build-logs/;
+# the last line is "N passed, M failed" (", K skipped" after it when something was
+# skipped), where N and M count the tests, with the Release build, the package,
+# lintian and the fuzz run as one item each. Exit status 1 when anything failed.
 set -u
 cd "$(dirname "$0")/.."
 jobs=2
@@ -16,28 +16,59 @@ skipped=0
 start=$(date +%s)
 elapsed() { echo "$(($(date +%s) - start)) s"; }
 
-# One item's result: a line to read at a glance, and the count.
-result() { # ok|fail text
-  if [ "$1" = ok ]; then
-    passed=$((passed + 1))
-    echo "passed: $2 ($(elapsed))"
+# One item's result: a line to read at a glance, and the count. The time is when
+# the item ended (now, unless given).
+result() { # ok|fail|skip text [seconds]
+  at=${3:-$(($(date +%s) - start))}
+  case $1 in
+    ok) passed=$((passed + 1)) && echo "passed: $2 ($at s)" ;;
+    skip) skipped=$((skipped + 1)) && echo "skipped: $2 ($at s)" ;;
+    *) failed=$((failed + 1)) && echo "FAILED: $2 ($at s)" ;;
+  esac
+}
+
+# Two lanes run beside the sanitizer build and the tests, which mostly wait on the
+# program and on sleeps: the fuzz run from the start, as its 30 seconds are a fixed
+# time on one core, and the Release build and the package from when the tests start.
+# Each step leaves "STATUS SECONDS" in build-logs/STEP.status for the lines at the
+# end. Nothing is niced: other developers' builds share the machine, and a niced
+# step waits for all of them (a starved fuzz input could also outlast its timeout).
+finish() { # step status
+  echo "$2 $(($(date +%s) - start))" >"$logs/$1.status"
+}
+status() { # step: sets code and at from its file; a failure now if it left none
+  code=1
+  at=$(($(date +%s) - start))
+  if [ -f "$logs/$1.status" ]; then read -r code at <"$logs/$1.status"; fi
+}
+release_lane() {
+  # The program as users get it, alone: its install does not build the tests first.
+  if cmake -S . -B build-rel -DCMAKE_BUILD_TYPE=Release >"$logs/release-build.log" 2>&1 &&
+    cmake --build build-rel -j"$jobs" --target orvel >>"$logs/release-build.log" 2>&1; then
+    finish release 0
+    # The .deb of that build, checked without installing it: status 1 for a failed
+    # check of the package, 2 for lintian's, 77 for no lintian.
+    doc/check_package.sh build-rel doc >"$logs/package.log" 2>&1
+    finish package $?
   else
-    failed=$((failed + 1))
-    echo "FAILED: $2 ($(elapsed))"
+    finish release 1
   fi
 }
-
-# The fuzz run builds with clang on its own: it goes alongside the Release build,
-# after the tests, so that nothing else loads the machine while they run.
-fuzz() {
-  if fuzz/run.sh 30 >"$logs/fuzz.log" 2>&1; then echo ok; else echo fail; fi >"$logs/fuzz.status"
+fuzz_lane() {
+  fuzz/run.sh 30 >"$logs/fuzz.log" 2>&1
+  finish fuzz $?
 }
 
-echo "building with AddressSanitizer and UBSan (log: $logs/asan-build.log)"
+rm -f "$logs"/*.status
+echo "building with AddressSanitizer and UBSan, and a 30-second fuzz run beside it (logs: $logs/asan-build.log, $logs/fuzz.log)"
+fuzz_lane &
+fuzz_pid=$!
 if cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON \
   -DCMAKE_REQUIRE_FIND_PACKAGE_GTest=ON >"$logs/asan-build.log" 2>&1 &&
   cmake --build build-asan -j"$jobs" >>"$logs/asan-build.log" 2>&1; then
-  echo "running the tests (log: $logs/tests.log; built in $(elapsed))"
+  echo "running the tests, and the program built in Release and its package beside them (logs: $logs/tests.log, $logs/release-build.log, $logs/package.log; built in $(elapsed))"
+  release_lane &
+  release_pid=$!
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j"$jobs" >"$logs/tests.log" 2>&1
   # "100% tests passed, 0 tests failed out of 115"
@@ -56,33 +87,37 @@ if cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON \
   fi
 else
   result fail "the sanitizer build (see $logs/asan-build.log)"
+  echo "building the program in Release and its package (logs: $logs/release-build.log, $logs/package.log)"
+  release_lane &
+  release_pid=$!
 fi
 
-fuzz &
-fuzz_pid=$!
-echo "building the program in Release and its package, and a 30-second fuzz run (logs: $logs/release-build.log, $logs/package.log, $logs/fuzz.log)"
-# The program as users get it. Its install is not made to build every target
-# first: the tests built in Release too would take a minute and check nothing
-# the sanitizer build does not.
-if cmake -S . -B build-rel -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
-  >"$logs/release-build.log" 2>&1 &&
-  cmake --build build-rel -j"$jobs" --target orvel >>"$logs/release-build.log" 2>&1; then
-  result ok "the program builds in Release"
-  # The .deb of that build, checked without installing it.
-  if doc/check_package.sh build-rel doc/orvel.1 >"$logs/package.log" 2>&1; then
-    result ok "cpack -G DEB gives /usr/bin/orvel, stripped, and its manual page"
-  else
-    result fail "the package (see $logs/package.log)"
-  fi
+wait "$release_pid"
+status release
+if [ "$code" = 0 ]; then
+  result ok "the program builds in Release" "$at"
+  status package
+  case $code in
+    0 | 2 | 77)
+      result ok "cpack -G DEB gives the program, stripped, its manual page compressed, copyright and changelog" "$at"
+      case $code in
+        0) result ok "lintian finds no error or warning in the package" "$at" ;;
+        2) result fail "lintian on the package (see $logs/package.log)" "$at" ;;
+        *) result skip "lintian on the package: lintian is not installed" "$at" ;;
+      esac
+      ;;
+    *) result fail "the package (see $logs/package.log)" "$at" ;;
+  esac
 else
-  result fail "the Release build (see $logs/release-build.log)"
+  result fail "the Release build (see $logs/release-build.log)" "$at"
 fi
 wait "$fuzz_pid"
 runs=$(sed -n 's/^Done \([0-9]*\) runs.*/\1/p' "$logs/fuzz.log")
-if [ "$(cat "$logs/fuzz.status")" = ok ]; then
-  result ok "fuzz run, 30 seconds, ${runs:-?} inputs"
+status fuzz
+if [ "$code" = 0 ]; then
+  result ok "fuzz run, 30 seconds, ${runs:-?} inputs" "$at"
 else
-  result fail "fuzz run (see $logs/fuzz.log; the input is in build-fuzz/artifacts/)"
+  result fail "fuzz run (see $logs/fuzz.log; the input is in build-fuzz/artifacts/)" "$at"
 fi
 
 if [ "$skipped" -gt 0 ]; then
