@@ -9,6 +9,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utmp.h>
@@ -59,11 +60,15 @@ void reap(
   record_status(result, status);
 }
 
-[[noreturn]] void exec_orvel(const std::vector<std::string>& args = {}) {
+// The program, opened while the child is still the test's user: another user
+// it becomes may not reach the build folder (a clone in a private folder).
+int open_orvel() { return open(ORVEL_BIN, O_RDONLY | O_CLOEXEC); }
+
+[[noreturn]] void exec_orvel(int exe, const std::vector<std::string>& args = {}) {
   std::vector<char*> argv{const_cast<char*>(ORVEL_BIN)};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  execve(ORVEL_BIN, argv.data(), environ);
+  fexecve(exe, argv.data(), environ);
   _exit(127);
 }
 
@@ -84,9 +89,10 @@ pid_t start_on_pipes(const std::string& dir, int& in, int& out,
     dup2(from[1], STDOUT_FILENO);
     if (err >= 0) dup2(err, STDERR_FILENO);
     signal(SIGPIPE, SIG_DFL);
+    const int exe = open_orvel();
     if (chdir(dir.c_str()) != 0) _exit(127);
     if (before_exec) before_exec();
-    exec_orvel(args);
+    exec_orvel(exe, args);
   }
   close(to[0]);
   close(from[1]);
@@ -251,10 +257,11 @@ PtySession::PtySession(const std::string& dir, const std::function<void()>& befo
   if (pid_ == 0) {
     close(master);
     if (login_tty(slave_) != 0) _exit(127);
+    const int exe = open_orvel();
     if (chdir(dir.c_str()) != 0) _exit(127);
     if (before_exec) before_exec();
     if (own_group) run_in_own_group();
-    exec_orvel();
+    exec_orvel(exe);
   }
   fcntl(master, F_SETFD, FD_CLOEXEC);
   fcntl(slave_, F_SETFD, FD_CLOEXEC);
@@ -262,7 +269,7 @@ PtySession::PtySession(const std::string& dir, const std::function<void()>& befo
 }
 
 PtySession::~PtySession() {
-  if (!reaped_) kill(program(), SIGKILL);  // orvel itself, when a leader stands between
+  if (!reaped_) signal(SIGKILL);  // orvel itself, when a leader stands between
   close(slave_);
 }
 
@@ -289,7 +296,16 @@ pid_t PtySession::program() const {
   return group > 0 ? group : pid_;
 }
 
-void PtySession::signal(int sig) { kill(program(), sig); }
+// Through a pidfd, and only once the process it holds is known to be of this
+// terminal's session, which the test's own child leads: a number the kernel
+// gave to another process meanwhile is never signalled.
+void PtySession::signal(int sig) {
+  const pid_t pid = program();
+  const int held = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (held < 0) return;
+  if (getsid(pid) == pid_) syscall(SYS_pidfd_send_signal, held, sig, nullptr, 0);
+  close(held);
+}
 
 bool PtySession::wait_stopped(milliseconds limit) {
   Clock::time_point deadline = Clock::now() + limit;
