@@ -12,7 +12,7 @@ namespace orvel {
 
 void PCco::main_menu() {
   // A save keeps its file's lock for the sub-menu's load right after it; nobody
-  // waits on it while the program waits for a key.
+  // waits on it while the program writes or waits for a key.
   con().on_wait(release_kept_lock);
   run_menu({"\n\t\t --------------------------", "\n\t\t   Orvel Database", "\n\t\t      MAIN MENU",
             "\n\t\t Design by: www.orvel.example", "\n\t\t --------------------------",

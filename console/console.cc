@@ -184,11 +184,14 @@ void Console::pause() {
 }
 
 void Console::before_wait() {
-  if (let_go_) let_go_();
+  let_go();
   device_.flush();
 }
 
-void Console::clear_screen() { device_.clear_screen(); }
+void Console::clear_screen() {
+  let_go();
+  device_.clear_screen();
+}
 
 // A terminal acts on the control bytes a field may hold (a data file from
 // anyone); a pipe or a file gets the stored bytes as they are.

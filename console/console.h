@@ -41,8 +41,9 @@ class Console {
   dosdate_t today() { return device_.today(); }
   [[noreturn]] void immediate_exit(int status);
 
-  // Called before every read that may wait for the person at the keyboard:
-  // whatever must not be held meanwhile is let go there.
+  // Called before every read that may wait for the person at the keyboard,
+  // and every write (a terminal may hold a write back): whatever must not be
+  // held meanwhile is let go there.
   void on_wait(void (*let_go)()) { let_go_ = let_go; }
 
  private:
@@ -59,7 +60,13 @@ class Console {
   bool skip_blanks();
   bool read_word(std::span<char> field);
   int accept(bool (*fits)(int));
-  void put(std::string_view bytes) { device_.write(bytes); }
+  void put(std::string_view bytes) {
+    let_go();
+    device_.write(bytes);
+  }
+  void let_go() {
+    if (let_go_) let_go_();
+  }
   void before_wait();
   void show_field(std::string_view text);
 

@@ -133,7 +133,13 @@ std::optional<Place> place_of(const std::string& path, bool walk) {
 // and starts over when it leads elsewhere now. Nullopt: no place, a file that
 // is not a regular file, one that may not be opened so, or no lock in time
 // (errno EWOULDBLOCK).
-std::optional<Held> hold(const std::string& path, int how, Clock::time_point deadline) {
+std::optional<Held> hold(const std::string& path, int how, std::chrono::milliseconds wait) {
+  // Each holder may keep a save waiting for `wait`, so that a rename's waiters,
+  // who follow the name to the new file, are not cut off for it; a load waits
+  // for one, and nothing waits for more than four in all, whoever keeps
+  // handing a new file on.
+  const Clock::time_point start = Clock::now(), give_up = start + 4 * wait;
+  Clock::time_point deadline = start + wait;
   bool walk = false;
   do {
     std::optional<Place> first = place_of(path, walk);
@@ -159,31 +165,32 @@ std::optional<Held> hold(const std::string& path, int how, Clock::time_point dea
       h.at = std::move(*now);
       return h;
     }
-    // Another session's save took the name on to a new file while we waited:
-    // the lock goes round, and the wait for the new file's begins afresh.
-    deadline = Clock::now() + lock_wait;
+    // Another session's save took the name on to a new file while we waited.
+    if (how == LOCK_EX) deadline = std::min(Clock::now() + wait, give_up);
   } while (Clock::now() < deadline);
   errno = EWOULDBLOCK;
   return std::nullopt;
 }
 
-// Reads the open file from its start straight into `into` and the byte after
-// into `past`, so a longer file shows as one; stops at the end, or once `size`
-// bytes are read. The bytes read.
+// Reads the open file's first `size` bytes at most straight into `into`, and
+// the byte after it into `past`, so a longer file shows as one; stops at the
+// end. Nothing past `size` is read: a save that did not finish may have
+// written there. The bytes read.
 std::optional<size_t> read_file(int fd, off_t size, std::span<std::byte> into, std::byte& past) {
-  const size_t limit = into.size() + 1;
+  const size_t limit = std::min(into.size() + 1, static_cast<size_t>(std::max<off_t>(size, 0)));
   size_t got = 0;
-  for (;;) {
+  while (got < limit) {
     iovec parts[2];
     int count = 0;
-    if (got < into.size()) parts[count++] = {into.data() + got, into.size() - got};
-    parts[count++] = {&past, 1};
+    if (got < into.size()) parts[count++] = {into.data() + got, std::min(into.size(), limit) - got};
+    if (limit > into.size()) parts[count++] = {&past, 1};
     ssize_t n = preadv(fd, parts, count, static_cast<off_t>(got));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;
+    if (n == 0) break;
     got += static_cast<size_t>(n);
-    if (n == 0 || got >= limit || got >= static_cast<size_t>(size)) return got;
   }
+  return got;
 }
 
 // The undo record a read found, in a buffer of its own: one for every data
@@ -273,30 +280,33 @@ std::vector<Range> changed_runs(std::string_view old, std::span<const std::byte>
 // flushed; after the last, the records are flushed and the file is cut to the
 // image, which drops the old bytes: from then on the new records hold. A kill or
 // a power cut before the cut leaves the old bytes for whoever locks the file
-// next; a write that fails puts them back at once.
-bool write_in_place(int fd, const struct stat& old, std::span<const std::byte> image,
-                    std::string_view old_bytes) {
+// next; a write that fails before it puts them back at once. After the cut there
+// is nothing to put back with: a flush that fails then leaves the new records,
+// not known to be on the disk (kUnflushed).
+enum class Put { kDone, kFailed, kRefused, kTaken, kUnflushed };
+
+Put write_in_place(int fd, const struct stat& old, std::span<const std::byte> image,
+                   std::string_view old_bytes) {
   const size_t slot = image.size() / kSlots;
   const std::vector<Range> runs = changed_runs(old_bytes, image, slot);
   const off_t start = std::max<off_t>(old.st_size, static_cast<off_t>(image.size()));
   const Undo undo = undo_of(old_bytes, runs, old.st_size, start);
   const std::string record = make_undo(undo, image.size());
-  if (!room_for(fd, start + static_cast<off_t>(record.size()))) return false;
+  if (!room_for(fd, start + static_cast<off_t>(record.size()))) return Put::kFailed;
   if (!write_all(fd, bytes_of(record), start) || save_calls.fdatasync(fd) != 0) {
     save_calls.ftruncate(fd, old.st_size);  // no record of the table was touched yet
-    return false;
+    return Put::kFailed;
   }
-  for (const Range& r : runs) {
-    if (!write_all(fd, image.subspan(r.from, r.to - r.from), static_cast<off_t>(r.from))) {
-      put_back(fd, undo);  // where it fails too, the record stays to be put back
-      return false;
-    }
+  bool written = true;
+  for (const Range& r : runs)
+    written =
+        written && write_all(fd, image.subspan(r.from, r.to - r.from), static_cast<off_t>(r.from));
+  if (!written || save_calls.fdatasync(fd) != 0 ||
+      save_calls.ftruncate(fd, static_cast<off_t>(image.size())) != 0) {
+    put_back(fd, undo);  // where it fails too, the record stays to be put back
+    return Put::kFailed;
   }
-  if (save_calls.fdatasync(fd) == 0 &&
-      save_calls.ftruncate(fd, static_cast<off_t>(image.size())) == 0 && save_calls.fsync(fd) == 0)
-    return true;
-  put_back(fd, undo);
-  return false;
+  return save_calls.fsync(fd) == 0 ? Put::kDone : Put::kUnflushed;
 }
 
 // An access list is a right a rename would not carry over (it copies the mode
@@ -414,8 +424,6 @@ mode_t new_file_mode() {
   umask(mask);
   return 0666 & ~mask;
 }
-
-enum class Put { kDone, kFailed, kRefused, kTaken, kUnflushed };
 
 // A nameless file gets the name where there is still none. Through /proc its
 // maker may name it; the bare descriptor, only a privileged process.
@@ -610,7 +618,7 @@ bool DataFile::save(const DecideSave& decide) {
   release_kept_lock();
   const Clock::time_point deadline = Clock::now() + lock_wait;
   do {
-    std::optional<Held> h = hold(name_, LOCK_EX, deadline);
+    std::optional<Held> h = hold(name_, LOCK_EX, lock_wait);
     struct stat folder_st;
     if (!h || fstatat(h->at.folder.get(), "", &folder_st, AT_EMPTY_PATH) != 0) break;
     const int folder = flush_folder(h->at, folder_st);
@@ -658,9 +666,9 @@ bool DataFile::save(const DecideSave& decide) {
       if (put == Put::kRefused && !split) {
         // In place: only what differs from the file, so it is read if it was not.
         if (!read) read = read_for_save(*h, image_size_, true);
-        bool written = read && write_in_place(h->file.get(), h->st, plan.image, read->bytes);
+        put = read ? write_in_place(h->file.get(), h->st, plan.image, read->bytes) : Put::kFailed;
         clock_gettime(CLOCK_REALTIME, &before);
-        put = written && fstat(h->file.get(), &made.st) == 0 ? Put::kDone : Put::kFailed;
+        if (put == Put::kDone && fstat(h->file.get(), &made.st) != 0) put = Put::kFailed;
         made.fd = std::move(h->file);
       }
     }
@@ -688,7 +696,7 @@ Loaded DataFile::load(std::span<std::byte> table) {
     got.state = Loaded::kUnchanged;
     return got;
   }
-  std::optional<Held> h = hold(name_, LOCK_SH, Clock::now() + lock_wait);
+  std::optional<Held> h = hold(name_, LOCK_SH, lock_wait);
   if (h && h->file && unchanged(h->st)) {
     got.state = Loaded::kUnchanged;
     return got;
@@ -703,15 +711,30 @@ Loaded DataFile::load(std::span<std::byte> table) {
   }
   got.state = Loaded::kRead;
   got.size = found->size;
-  // A file with an undo record is read again until a save puts it back.
-  if (!found->undo) remember(h->st, h->before);
+  if (!found->undo) {
+    remember(h->st, h->before);
+  } else {
+    h.reset();  // the shared lock, before the exclusive one is asked for
+    put_back_now();
+  }
   return got;
+}
+
+// A save that did not finish left its undo record: it is put back now where
+// this session may write the file and nobody else holds it at once. Otherwise
+// it stays for the next save, and each load lays it over what it reads.
+void DataFile::put_back_now() {
+  std::optional<Held> h = hold(name_, LOCK_EX, std::chrono::milliseconds(0));
+  struct stat folder;
+  if (h && h->file && fstatat(h->at.folder.get(), "", &folder, AT_EMPTY_PATH) == 0 &&
+      !planted(h->st, folder))
+    read_for_save(*h, image_size_, true);
 }
 
 FileRead read_data_file(const std::string& path, size_t image_size) {
   release_kept_lock();
   FileRead got;
-  std::optional<Held> h = hold(path, LOCK_SH, Clock::now() + lock_wait);
+  std::optional<Held> h = hold(path, LOCK_SH, lock_wait);
   if (!h) {
     got.state = FileRead::kFailed;
     got.error = errno == EWOULDBLOCK ? ETIMEDOUT : errno;

@@ -123,6 +123,7 @@ class DataFile {
   bool seen_unchanged() const;
   int flush_folder(const Place& at, const struct stat& folder);
   void keep(Fd locked);
+  void put_back_now();
 
   std::string name_;
   size_t image_size_;

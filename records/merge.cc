@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 namespace orvel {
 
@@ -78,21 +79,30 @@ uint32_t step_of(Slots<Rec> table) {
 }  // namespace
 
 template <class Rec>
+std::optional<std::vector<int>> add_slots(Slots<Rec> base, Slots<Rec> mine) {
+  const int32_t b = base[1].total;
+  const uint32_t d = step_of(base);
+  const uint32_t k = mine[1].total == b ? 0 : adds_between(b, mine[1].total, d);
+  std::vector<int> slots;
+  for (uint32_t i = 0; i < k; ++i) {
+    std::optional<int> from = slot_at(advanced(b, d, i));
+    if (!from) return std::nullopt;
+    slots.push_back(*from);
+  }
+  return slots;
+}
+
+template <class Rec>
 bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, const Written<Rec>& written,
            std::span<Rec, kSlots> out) {
   std::copy(theirs.begin(), theirs.end(), out.begin());
-  const int32_t b = base[1].total, t = theirs[1].total;
-  const uint32_t d = step_of(base), their_d = step_of(theirs);
-  const uint32_t k = mine[1].total == b ? 0 : adds_between(b, mine[1].total, d);
+  const std::optional<std::vector<int>> adds = add_slots(base, mine);
+  if (!adds) return false;
 
   // The slots this session added to keep the file's content: another
   // session's add may sit there now.
   bool added[kSlots] = {};
-  for (uint32_t i = 0; i < k; ++i) {
-    std::optional<int> from = slot_at(advanced(b, d, i));
-    if (!from) return false;
-    added[*from] = true;
-  }
+  for (int slot : *adds) added[slot] = true;
   for (int slot = 0; slot < kSlots; ++slot) {
     if (added[slot]) continue;
     const std::span<const RecordField> fields = fields_of<Rec>();
@@ -100,22 +110,27 @@ bool merge(Slots<Rec> base, Slots<Rec> mine, Slots<Rec> theirs, const Written<Re
       merge_field(base[slot], mine[slot], out[slot], fields[i], written.has(slot, i));
     }
   }
-  if (k == 0) return true;
+  if (adds->empty()) return true;
 
   // Each add moves whole to the slot the add rule gives on the file's counter;
   // its slot's own total and num stay.
-  for (uint32_t i = 0; i < k; ++i) {
-    std::optional<int> to = slot_at(advanced(t, their_d, i));
+  const int32_t t = theirs[1].total;
+  const uint32_t their_d = step_of(theirs);
+  for (size_t i = 0; i < adds->size(); ++i) {
+    std::optional<int> to = slot_at(advanced(t, their_d, static_cast<uint32_t>(i)));
     if (!to) return false;
-    const Rec& record = mine[*slot_at(advanced(b, d, i))];
+    const Rec& record = mine[(*adds)[i]];
     for (const RecordField& f : fields_of<Rec>()) {
       if (f.kind != FieldKind::kInt) copy_field(out[*to], record, f);
     }
   }
-  out[1].total = advanced(t, their_d, k);
+  out[1].total = advanced(t, their_d, static_cast<uint32_t>(adds->size()));
   return true;
 }
 
+template std::optional<std::vector<int>> add_slots<Customer>(Slots<Customer>, Slots<Customer>);
+template std::optional<std::vector<int>> add_slots<Web>(Slots<Web>, Slots<Web>);
+template std::optional<std::vector<int>> add_slots<Friend>(Slots<Friend>, Slots<Friend>);
 template bool merge<Customer>(Slots<Customer>, Slots<Customer>, Slots<Customer>,
                               const Written<Customer>&, std::span<Customer, kSlots>);
 template bool merge<Web>(Slots<Web>, Slots<Web>, Slots<Web>, const Written<Web>&,

@@ -26,9 +26,10 @@ class TableFile {
   // nothing, a short one only what it covers) and takes both as the new base:
   // the table and the base come from one read, and no field is written since.
   // A file still as this session last loaded or saved it is not read: the
-  // base is what it holds. A load that reads nothing (no file, or none that
-  // may be read in time) changes nothing this session counts as its own: the
-  // base and the written marks stay, for the next save to merge.
+  // base is what it holds. After a save that failed, what this session typed
+  // stays instead: the file is merged into the table as the next save would
+  // merge it. A load that reads nothing (no file, or none that may be read in
+  // time) changes nothing.
   void load(std::span<Rec, kSlots> table) {
     base();  // a base only for a table that is loaded or saved
     // Right after this session's own save, still under its lock, the file
@@ -39,6 +40,7 @@ class TableFile {
       release_kept_lock();
       return;
     }
+    if (unsaved_) return merge_in(table);
     Loaded got = file_.load(std::as_writable_bytes(table));
     if (got.state == Loaded::kNothing || got.state == Loaded::kFailed) return;
     if (got.state == Loaded::kUnchanged) {
@@ -61,7 +63,7 @@ class TableFile {
   // new base, with no field written since. False: the file, the table, the base
   // and the written marks are as they were.
   bool save(std::span<Rec, kSlots> table) {
-    bool is_merged = false;
+    bool is_merged = false, no_room = false;
     const std::span<const std::byte> mine = std::as_bytes(table);
     base();
     auto decide = [&](const Found& found) -> SavePlan {
@@ -75,14 +77,20 @@ class TableFile {
       std::vector<Rec> theirs = base_;
       if (now) lay_over(*now, slots(theirs));
       merged_.resize(kSlots);
-      if (!merge<Rec>(slots(base_), table, slots(theirs), written_in<Rec>(table), slots(merged_)))
-        return {SavePlan::kFail, {}};
+      no_room =
+          !merge<Rec>(slots(base_), table, slots(theirs), written_in<Rec>(table), slots(merged_));
+      if (no_room) return {SavePlan::kFail, {}};
       is_merged = true;
       std::span<const std::byte> image = std::as_bytes(std::span(merged_));
       // Another session may have saved just this already.
       return {now && holds(*now, image) ? SavePlan::kKeep : SavePlan::kWrite, image};
     };
-    if (!file_.save(decide)) return false;
+    if (!file_.save(decide)) {
+      // Kept for the next save, unless there is no room for it in the table.
+      unsaved_ = !no_room;
+      return false;
+    }
+    unsaved_ = false;
     if (is_merged) std::copy(merged_.begin(), merged_.end(), table.begin());
     std::copy(table.begin(), table.end(), base_.begin());
     remember(as_chars(table));
@@ -120,6 +128,25 @@ class TableFile {
     memcpy(table.data(), bytes.data(), std::min(bytes.size(), table.size_bytes()));
   }
 
+  // The file merged into a table that holds what a failed save could not
+  // write; the file becomes the base. The marks stay, but for the slots of
+  // this session's adds: the counter carries those, and the records of the
+  // file's own adds may lie there now.
+  void merge_in(std::span<Rec, kSlots> table) {
+    theirs_ = base_;
+    Loaded got = file_.load(std::as_writable_bytes(slots(theirs_)));
+    if (got.state != Loaded::kRead) return;  // the file is still the base, or is not read
+    const std::optional<std::vector<int>> adds = add_slots<Rec>(slots(base_), table);
+    merged_.resize(kSlots);
+    if (!adds ||
+        !merge<Rec>(slots(base_), table, slots(theirs_), written_in<Rec>(table), slots(merged_)))
+      return;  // no room: the next save says so
+    std::copy(merged_.begin(), merged_.end(), table.begin());
+    std::swap(base_, theirs_);
+    remember(read_bytes(got, slots(base_)));
+    for (int slot : *adds) clear_written<Rec>(table, slot);
+  }
+
   // The file as the base saw it. A whole image is the base table itself, byte
   // for byte, so only a file of another size keeps its bytes apart.
   void remember(std::optional<std::string_view> file) {
@@ -147,6 +174,8 @@ class TableFile {
   bool base_whole_ = false;
   std::string base_odd_bytes_;
   std::vector<Rec> merged_;  // where a merge builds the image it writes
+  std::vector<Rec> theirs_;  // the file, as a load after a failed save reads it
+  bool unsaved_ = false;     // the last save failed: the table holds what it could not write
   std::string odd_read_;     // a file of another size, as a load read it
 };
 

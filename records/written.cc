@@ -70,15 +70,20 @@ const Written<Rec>& written_in(std::span<const Rec, kSlots> table) {
 }
 
 template <class Rec>
-void clear_written(std::span<const Rec, kSlots> table) {
-  if (table.data() == table_of<Rec>()) marks_of<Rec>().clear();
+void clear_written(std::span<const Rec, kSlots> table, std::optional<int> slot) {
+  if (table.data() != table_of<Rec>()) return;
+  if (slot) {
+    marks_of<Rec>().clear_slot(*slot);
+  } else {
+    marks_of<Rec>().clear();
+  }
 }
 
 template const Written<Customer>& written_in(std::span<const Customer, kSlots>);
 template const Written<Web>& written_in(std::span<const Web, kSlots>);
 template const Written<Friend>& written_in(std::span<const Friend, kSlots>);
-template void clear_written(std::span<const Customer, kSlots>);
-template void clear_written(std::span<const Web, kSlots>);
-template void clear_written(std::span<const Friend, kSlots>);
+template void clear_written(std::span<const Customer, kSlots>, std::optional<int>);
+template void clear_written(std::span<const Web, kSlots>, std::optional<int>);
+template void clear_written(std::span<const Friend, kSlots>, std::optional<int>);
 
 }  // namespace orvel

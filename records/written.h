@@ -5,6 +5,7 @@
 
 #include <bitset>
 #include <cstddef>
+#include <optional>
 #include <span>
 
 #include "records/records.h"
@@ -21,6 +22,9 @@ class Written {
   // Marks every field that the bytes [from, from + width) of the table touch.
   void mark(size_t from, size_t width);
   void clear() { bits_.reset(); }
+  void clear_slot(int slot) {
+    for (size_t f = 0; f < kPerSlot; ++f) bits_[size_t(slot) * kPerSlot + f] = false;
+  }
 
  private:
   static constexpr size_t kPerSlot = fields_of<Rec>().size();
@@ -35,8 +39,9 @@ void mark_written(const void* at, size_t width);
 template <class Rec>
 const Written<Rec>& written_in(std::span<const Rec, kSlots> table);
 
-// Clears the marks of `table`, as its load or save makes it the base again.
+// Clears the marks of `table`, as its load or save makes it the base again;
+// or those of one slot only.
 template <class Rec>
-void clear_written(std::span<const Rec, kSlots> table);
+void clear_written(std::span<const Rec, kSlots> table, std::optional<int> slot = std::nullopt);
 
 }  // namespace orvel

@@ -376,6 +376,8 @@ TEST_F(Reload, AChangeWithinOneTimestampStepIsSeen) {
 // Long enough after a change that the identity a load takes is trusted.
 void past_two_steps() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
 
+ssize_t read_pipe(int fd, char* c) { return read(fd, c, 1); }
+
 void copy_times(const char* from, const char* to) {
   struct stat st {};
   stat(from, &st);
@@ -443,49 +445,68 @@ TEST_F(Reload, AfterAFailedSaveShowsWhatAnotherSaved) {
   EXPECT_TRUE(image() == full) << "the table as it was before the failed save";
 }
 
-// Another process holds the file's lock past the wait's bound through an add
-// and the menu's reload: the add's save fails and says so, the reload leaves
-// the table; once the lock is free, the next add's save puts both in the file,
-// whether it renames or writes in place (a second name keeps the file there).
-// The program's own lock, kept from a save to the load right after it, is
-// never kept while it waits for what is typed next (an update saves, then its
-// menu asks again).
+// Another process holds the file's lock past the wait's bound through an add:
+// the add's save fails and says so. The menu's reload then gives up too, or
+// gets the lock and reads what the other session added meanwhile; either way
+// the add typed stays, and once the lock is free the next add's save puts all
+// in the file, whether it renames or writes in place (a second name keeps the
+// file there). The program's own lock, kept from a save to the load right
+// after it, is never kept while it waits for what is typed next (an update
+// saves, then its menu asks again).
 TEST_F(Reload, AnAddNotSavedWhileTheLockWasHeldIsSavedByTheNext) {
   screens::CustomerText first{"Smith", "John", "MR",     "12",   "1 High St", "Oldham",
                               "Leeds", "AB1",  "1/1/80", "0123", "7/12/26"};
-  screens::CustomerText second = first;
+  screens::CustomerText second = first, other = first;
   second.surname = "Jones", second.cust_no = "20";
+  other.surname = "Other", other.cust_no = "30";
   const std::chrono::milliseconds bound = lock_wait;
-  lock_wait = std::chrono::milliseconds(300);
+  lock_wait = std::chrono::milliseconds(300);  // the save gives up at 300 ms, the reload at 600
   for (bool in_place : {false, true}) {
-    SCOPED_TRACE(in_place ? "in place" : "rename");
-    for (const char* name : {"customer.dat", "other.dat"}) fs::remove(name);
-    dir_.write("customer.dat", testkit::Image<Customer>().bytes());
-    if (in_place) fs::create_hard_link("customer.dat", "other.dat");
-    const int held = open("customer.dat", O_RDONLY);
-    testkit::PipeDevice device;
-    device.terminal_lines = true;  // a line a read, each one a wait
-    device.input =
-        "1\n1\n" + first.typed() + "1\n" + second.typed() + "4\n12\n2\n0999\n3\n5\n4\n1\n";
-    int waits_locked = 0;
-    device.before_read = [&](size_t read) {
-      // Held from the first add on, to the second add's choice.
-      if (read == 2 || read == 14) flock(held, read == 2 ? LOCK_EX : LOCK_UN);
-      int fd = open("customer.dat", O_RDONLY);
-      if ((read < 2 || read >= 14) && flock(fd, LOCK_EX | LOCK_NB) != 0) ++waits_locked;
-      close(fd);
-    };
-    EXPECT_EQ(testkit::run_program(dir_, device), 0);
-    close(held);
-    EXPECT_EQ(waits_locked, 0);
-    screens::CustomerText updated = first;
-    updated.tel_no = "0999";
-    EXPECT_EQ(testkit::Image<Customer>::added({updated.record(), second.record()})
-                  .difference(read_file("customer.dat")),
-              "");
-    const size_t not_saved = device.output.find(screens::kNotSaved);
-    EXPECT_NE(not_saved, std::string::npos);
-    EXPECT_EQ(device.output.find(screens::kNotSaved, not_saved + 1), std::string::npos);
+    for (int held_ms : {900, 450}) {  // 450: the reload gets the lock, and reads
+      SCOPED_TRACE(std::string(in_place ? "in place, " : "rename, ") + std::to_string(held_ms));
+      for (const char* name : {"customer.dat", "other.dat"}) fs::remove(name);
+      dir_.write("customer.dat", testkit::Image<Customer>().bytes());
+      if (in_place) fs::create_hard_link("customer.dat", "other.dat");
+      past_two_steps();  // the file is known by its identity, as in use
+      int locked[2];
+      ASSERT_EQ(pipe(locked), 0);
+      pid_t holder = -1;
+      testkit::PipeDevice device;
+      device.terminal_lines = true;  // a line a read, each one a wait
+      device.input =
+          "1\n1\n" + first.typed() + "1\n" + second.typed() + "4\n12\n2\n0999\n3\n5\n4\n1\n";
+      int waits_locked = 0;
+      device.before_read = [&](size_t read) {
+        if (read == 2 && (holder = fork()) == 0) {  // another session, from the first add on
+          int fd = open("customer.dat", O_RDWR);
+          const std::string added = testkit::Image<Customer>::added({other.record()}).bytes();
+          if (flock(fd, LOCK_EX) != 0 || write(locked[1], "l", 1) != 1 ||
+              (held_ms == 450 && pwrite(fd, added.data(), added.size(), 0) != 90000))
+            _exit(1);
+          usleep(held_ms * 1000);
+          _exit(0);
+        }
+        char c = 0;
+        if (read == 2 && read_pipe(locked[0], &c) != 1) ADD_FAILURE() << "no other session";
+        if (read == 14) waitpid(holder, nullptr, 0);  // let go by the second add's choice
+        int fd = open("customer.dat", O_RDONLY);
+        if ((read < 2 || read >= 14) && flock(fd, LOCK_EX | LOCK_NB) != 0) ++waits_locked;
+        close(fd);
+      };
+      EXPECT_EQ(testkit::run_program(dir_, device), 0);
+      for (int fd : locked) close(fd);
+      EXPECT_EQ(waits_locked, 0);
+      screens::CustomerText updated = first;
+      updated.tel_no = "0999";
+      auto want =
+          held_ms == 450
+              ? testkit::Image<Customer>::added({other.record(), updated.record(), second.record()})
+              : testkit::Image<Customer>::added({updated.record(), second.record()});
+      EXPECT_EQ(want.difference(read_file("customer.dat")), "");
+      const size_t not_saved = device.output.find(screens::kNotSaved);
+      EXPECT_NE(not_saved, std::string::npos);
+      EXPECT_EQ(device.output.find(screens::kNotSaved, not_saved + 1), std::string::npos);
+    }
   }
   lock_wait = bound;
 }
