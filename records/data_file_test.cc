@@ -811,24 +811,34 @@ TEST_F(DataFileTest, AHardLinkInAFolderOthersMayWriteIsWrittenThroughOnlyForThem
   }
 }
 
-// Which flush fails (with EIO), and the how-many-th of its kind.
-enum class Flush { kFolder, kFile, kData };
-Flush failing;
-int flushes_left;
+// Which flush fails (with EIO), and the how-many-th of its kind; or a kill
+// just before a new file is named.
+enum class Fault { kFolderFlush, kFileFlush, kDataFlush, kFileSystemFlush, kKillBeforeNamed };
+Fault fault;
+int calls_left;
 
-bool fails(Flush which) { return failing == which && --flushes_left == 0; }
+bool fails(Fault which) { return fault == which && --calls_left == 0; }
 
-const SaveCalls kFailingFlush = [] {
+const SaveCalls kFaulty = [] {
   SaveCalls calls = kSystemCalls;
   calls.fsync = [](int fd) {
     struct stat st {};
     fstat(fd, &st);
-    if (fails(S_ISDIR(st.st_mode) ? Flush::kFolder : Flush::kFile)) return errno = EIO, -1;
+    if (fails(S_ISDIR(st.st_mode) ? Fault::kFolderFlush : Fault::kFileFlush))
+      return errno = EIO, -1;
     return kSystemCalls.fsync(fd);
   };
   calls.fdatasync = [](int fd) {
-    if (fails(Flush::kData)) return errno = EIO, -1;
+    if (fails(Fault::kDataFlush)) return errno = EIO, -1;
     return kSystemCalls.fdatasync(fd);
+  };
+  calls.syncfs = [](int fd) {
+    if (fails(Fault::kFileSystemFlush)) return errno = EIO, -1;
+    return kSystemCalls.syncfs(fd);
+  };
+  calls.linkat = [](int from_dir, const char* from, int to_dir, const char* to, int flags) {
+    if (fails(Fault::kKillBeforeNamed)) raise(SIGKILL);
+    return kSystemCalls.linkat(from_dir, from, to_dir, to, flags);
   };
   return calls;
 }();
@@ -836,100 +846,65 @@ const SaveCalls kFailingFlush = [] {
 // A save whose flush fails has failed: the old file stays (or, where the rename
 // or the in-place save's last cut was made, the new one stays unflushed) and
 // nothing is left past the table; the next save writes the image again, even
-// where the file holds it already.
+// where the file holds it already. A first save in a folder the user may write
+// but not read flushes the whole file system, as the folder cannot be; its new
+// file has no name until it is linked in, so a kill leaves nothing there that
+// could never be listed and cleared.
 TEST_F(DataFileTest, AFailedFlushFailsTheSaveAndTheNextWritesAgain) {
   const struct {
     const char* what;
-    Flush which;
+    Fault fault;
     int nth;
     bool in_place;
-    bool made;  // the failed save's rename or last cut was made
+    bool made;       // the failed save's rename, link or last cut was made
+    uid_t user = 0;  // kA: in drop/, a folder of root's that kA cannot read
   } cases[] = {
-      {"rename: the folder's flush", Flush::kFolder, 1, false, true},
-      {"rename: the new file's flush", Flush::kFile, 1, false, false},
-      {"in place: the undo record's flush", Flush::kData, 1, true, false},
-      {"in place: the records' flush", Flush::kData, 2, true, false},
-      {"in place: the last flush", Flush::kFile, 1, true, true},
+      {"rename: the folder's flush", Fault::kFolderFlush, 1, false, true},
+      {"rename: the new file's flush", Fault::kFileFlush, 1, false, false},
+      {"in place: the undo record's flush", Fault::kDataFlush, 1, true, false},
+      {"in place: the records' flush", Fault::kDataFlush, 2, true, false},
+      {"in place: the last flush", Fault::kFileFlush, 1, true, true},
+      {"first save, folder unreadable: the flush", Fault::kFileSystemFlush, 1, false, true, kA},
+      {"first save, folder unreadable: a kill", Fault::kKillBeforeNamed, 1, false, false, kA},
   };
   const std::string old = pattern(3), now = pattern(4);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    for (const char* name : {"customer.dat", "other.dat"}) fs::remove(name);
-    write_file("customer.dat", old);
-    if (c.in_place) fs::create_hard_link("customer.dat", "other.dat");
-    DataFile stream(kFile, kImage);
-    auto save_now = [&] {
-      bool saved = stream.save([&](const Found& found) {
-        return SavePlan{found.bytes == now ? SavePlan::kKeep : SavePlan::kWrite, bytes_of(now)};
-      });
-      release_kept_lock();
-      return saved;
-    };
-    failing = c.which, flushes_left = c.nth;
-    save_calls = kFailingFlush;
-    EXPECT_FALSE(save_now());
-    save_calls = kSystemCalls;
-    EXPECT_TRUE(read_file("customer.dat") == (c.made ? now : old));
-    const ino_t after_failure = stat_of("customer.dat").st_ino;
-    EXPECT_TRUE(save_now());
-    EXPECT_TRUE(read_file("customer.dat") == now);
-    EXPECT_TRUE(!c.made || c.in_place || stat_of("customer.dat").st_ino != after_failure)
-        << "not written again";
-    expect_only(c.in_place ? std::set<std::string>{"customer.dat", "other.dat"}
-                           : std::set<std::string>{"customer.dat"});
-  }
-}
-
-// The calls a save made after it named its new file, in order: 'l' a link, 'r' a
-// rename, 's' a flush of the whole file system, 'f' a file's or folder's flush.
-std::string calls_since_named;
-bool kill_at_link;
-
-const SaveCalls kNotingNames = [] {
-  SaveCalls calls = kSystemCalls;
-  calls.linkat = [](int from_dir, const char* from, int to_dir, const char* to, int flags) {
-    if (kill_at_link) raise(SIGKILL);
-    calls_since_named = "l";
-    return kSystemCalls.linkat(from_dir, from, to_dir, to, flags);
-  };
-  calls.renameat2 = [](int from_dir, const char* from, int to_dir, const char* to, unsigned f) {
-    calls_since_named = "r";
-    return kSystemCalls.renameat2(from_dir, from, to_dir, to, f);
-  };
-  calls.syncfs = [](int fd) {
-    calls_since_named += 's';
-    return kSystemCalls.syncfs(fd);
-  };
-  calls.fsync = [](int fd) {
-    calls_since_named += 'f';
-    return kSystemCalls.fsync(fd);
-  };
-  return calls;
-}();
-
-// A first save in a folder the user may write but not read: the new file has no
-// name until it is linked in, so a kill leaves nothing that could never be
-// listed and cleared; once linked, the file system is flushed, as the folder
-// cannot be.
-TEST_F(DataFileTest, AFirstSaveInAFolderTheUserCannotReadLeavesNothingBehind) {
-  for (bool killed : {false, true}) {
-    SCOPED_TRACE(killed ? "killed before its name" : "saved");
     fs::remove_all("drop");
     fs::create_directory("drop");
-    ASSERT_EQ(chmod("drop", 0733), 0);
-    int got = as_user(kA, kA, {}, [&] {
-      kill_at_link = killed;
-      save_calls = kNotingNames;
-      bool saved = save("drop/customer.dat", bytes_of(pattern(4)));
-      return saved && calls_since_named == "ls" ? 0 : 1;
+    ASSERT_EQ(chmod("drop", c.user ? 0733 : 0755), 0);
+    if (!c.user) write_file("drop/customer.dat", old);
+    if (c.in_place) fs::create_hard_link("drop/customer.dat", "drop/other.dat");
+    int got = as_user(c.user, c.user, {}, [&] {
+      DataFile stream("drop/customer.dat", kImage);
+      auto save_now = [&] {
+        bool saved = stream.save([&](const Found& found) {
+          return SavePlan{found.bytes == now ? SavePlan::kKeep : SavePlan::kWrite, bytes_of(now)};
+        });
+        release_kept_lock();
+        return saved;
+      };
+      fault = c.fault, calls_left = c.nth;
+      save_calls = kFaulty;
+      const bool failed = !save_now();
+      save_calls = kSystemCalls;
+      struct stat st {};
+      stat("drop/customer.dat", &st);
+      const bool as_left = read_file("drop/customer.dat") == (c.made ? now : c.user ? "" : old);
+      return (failed ? 0 : 1) + (as_left ? 0 : 2) + (save_now() ? 0 : 4) +
+             (read_file("drop/customer.dat") == now ? 0 : 8) +
+             (!c.made || c.in_place || c.user || stat_of("drop/customer.dat").st_ino != st.st_ino
+                  ? 0
+                  : 16);
     });
-    EXPECT_EQ(got, killed ? 100 + SIGKILL : 0) << calls_since_named;
-    EXPECT_EQ(entries("drop"),
-              killed ? std::set<std::string>{} : std::set<std::string>{"customer.dat"});
-    if (!killed) {
-      EXPECT_TRUE(read_file("drop/customer.dat") == pattern(4));
-      EXPECT_EQ(stat_of("drop/customer.dat").st_uid, kA);
+    if (c.fault == Fault::kKillBeforeNamed) {
+      EXPECT_EQ(got, 100 + SIGKILL);
+      EXPECT_EQ(entries("drop"), std::set<std::string>{});
+      continue;
     }
+    EXPECT_EQ(got, 0) << "1 saved, 2 not as left, 4 not saved next, 8 not after it, 16 not again";
+    const std::set<std::string> names = {"customer.dat", "other.dat"};
+    EXPECT_EQ(entries("drop"), c.in_place ? names : std::set<std::string>{"customer.dat"});
   }
 }
 
