@@ -508,6 +508,24 @@ TEST(Output, PutOutBeforeEveryWait) {
   EXPECT_EQ(rig.device.unflushed_waits, 0u);
 }
 
+// What must not be held while the person may be waited on (a save's kept
+// lock) is let go before every read that may wait, even with nothing written
+// before it, and before every write.
+bool let_go = false;
+TEST(Output, LetGoBeforeEveryWaitAndWrite) {
+  Rig rig("w\nline\n");
+  rig.device.keyboard = true;
+  rig.device.keys = {'k'};
+  rig.console.on_wait([] { let_go = true; });
+  for (auto step : std::initializer_list<void (*)(Rig&)>{
+           [](Rig& r) { r.word(); }, [](Rig& r) { r.line(); }, [](Rig& r) { r.console.pause(); },
+           [](Rig& r) { r.console.text("x"); }, [](Rig& r) { r.console.clear_screen(); }}) {
+    let_go = false;
+    step(rig);
+    EXPECT_TRUE(let_go);
+  }
+}
+
 TEST(Text, EqualityAndCopy) {
   char abc[4] = "abc", abc_tail[6] = {'a', 'b', 'c', '\0', 'q', 'q'}, no_nul[3] = {'a', 'b', 'c'};
   char upper[4] = "ABC", abcd[5] = "abcd", empty[1] = "";

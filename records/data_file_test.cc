@@ -576,6 +576,29 @@ TEST_F(DataFileTest, KilledBeforeTheRenameLeavesOneTemporaryTheNextSaveClears) {
   EXPECT_EQ(read_file("also.dat"), table_image());
 }
 
+// A save lets go of the lock the last save kept for its load: two saves in a
+// row, by one stream or by two of the one file, with no load between, both land.
+TEST_F(DataFileTest, ASaveRightAfterASaveTakesTheKeptLock) {
+  const std::chrono::milliseconds bound = lock_wait;
+  lock_wait = 200ms;  // a save that waits on the kept lock fails at once
+  for (bool in_place : {false, true}) {
+    SCOPED_TRACE(in_place ? "in place" : "rename");
+    for (const char* name : {"customer.dat", "other.dat"}) fs::remove(name);
+    write_file("customer.dat", pattern(3));
+    if (in_place) fs::create_hard_link("customer.dat", "other.dat");
+    DataFile one(kFile, kImage), two(kFile, kImage);
+    auto write = [](DataFile& stream, const std::string& image) {
+      return stream.save([&](const Found&) { return SavePlan{SavePlan::kWrite, bytes_of(image)}; });
+    };
+    EXPECT_TRUE(write(one, pattern(4)));
+    EXPECT_TRUE(write(one, pattern(5)));
+    EXPECT_TRUE(write(two, pattern(6)));
+    release_kept_lock();
+    EXPECT_EQ(read_file("customer.dat"), pattern(6));
+  }
+  lock_wait = bound;
+}
+
 // An access list in the kernel's own form: version 2, then tag, permissions
 // and id of each entry, little-endian.
 std::string access_list(std::initializer_list<std::array<uint32_t, 3>> entries) {
@@ -662,7 +685,14 @@ TEST_F(DataFileTest, WaitingSavesAreServedInTheOrderTheyCame) {
     pid_t pid = fork();
     if (pid == 0) {
       close(held);  // the lock stays the parent's alone
-      _exit(save(kFile, bytes_of(pattern(who))) && write(order[1], &who, 1) == 1 ? 0 : 1);
+      // Noted under the lock: once it is let go, the next may note before this one.
+      const std::string image = pattern(who);
+      _exit(DataFile(kFile, kImage).save([&](const Found&) {
+        return SavePlan{write(order[1], &who, 1) == 1 ? SavePlan::kWrite : SavePlan::kFail,
+                        bytes_of(image)};
+      })
+                ? 0
+                : 1);
     }
     waiters.push_back(pid);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);

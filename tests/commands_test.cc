@@ -61,7 +61,7 @@ TEST(Export, EachFormatReadsBackWithAnotherParser) {
   const std::string webs =
       Image<Web>::holding({{0, record<Web>({"", "", "hidden"})},  // an empty slot: DISPLAY skips it
                            {3, record<Web>({"7", "", "Kahve, \"Çay\"; Şeker", "www.örnek.com",
-                                            "a,b", "", "", "Y", "x\\y\ttab\x1b\r\nend"},
+                                            "a,b", "1\r2", "", "Y", "x\\y\ttab\x1b\r\nend"},
                                            Float::denorm_min())},
                            {10, record<Web>({"8", "", bad, "", "", "xxxxxxxxxxxxxxx"}, -0.0f)},
                            {200, record<Web>({"10"}, -Float::infinity())},
@@ -70,7 +70,8 @@ TEST(Export, EachFormatReadsBackWithAnotherParser) {
   // The web pages as both readers give them: `name` for `bad`, `num` before a number.
   auto web_rows = [](const std::string& name, const std::string& num) {
     return "web_no|cust_no|web_name|url|email|s_date|a_date|paid|com|cost\n"
-           "7||Kahve, \"Çay\"\\x3b Şeker|www.örnek.com|a,b|||Y|x\\x5cy\ttab\x1b\\x0d\\x0aend|" +
+           "7||Kahve, \"Çay\"\\x3b "
+           "Şeker|www.örnek.com|a,b|1\\x0d2||Y|x\\x5cy\ttab\x1b\\x0d\\x0aend|" +
            num + "1e-45\n8||" + name + "|||xxxxxxxxxxxxxxx||||" + num +
            "-0\n10|||||||||-inf\n9|||||||||" + num + "3.4028235e+38\n";
   };
@@ -162,6 +163,8 @@ TEST(CommandLine, StatusStreamsAndNothingWritten) {
   const size_t size = sound.size();
   const Range written[] = {{size - sizeof(Customer), size}};  // slot 499, by a save cut short
   const std::string torn = open.bytes() + make_undo(undo_of(sound, written, size, size), size);
+  std::string forged = torn;  // one old byte changed after its hash was taken
+  forged[size + 16] ^= 1;
   auto counter = [&](int total) { return Image<Customer>(two).counter(total).bytes(); };
   const struct {
     std::vector<std::string> args;
@@ -194,6 +197,7 @@ TEST(CommandLine, StatusStreamsAndNothingWritten) {
       {{"check"}, 1, sound.substr(0, 400), "short: 400 of 90,000 bytes; from slot 2 on it"},
       {{"check"}, 1, sound + "0123456789", "long: 90,010 bytes, 10 past the table's 90,000"},
       {{"check"}, 1, torn, "bytes past the table; it reads as it was before that save\nweb.dat"},
+      {{"check"}, 1, forged, "long: 90,236 bytes, 236 past the table's 90,000"},
       {{"check"}, 1, counter(-3), "the add counter is -3, below 0: adds do nothing\n"},
       {{"check"}, 1, counter(501), "the add counter is 501, past the table's 500 slots\n"},
       {{"check"}, 1, counter(3), "empty slots below the add counter: slot 497\n"},

@@ -153,6 +153,40 @@ TYPED_TEST(TableTest, AFieldTypedBackOverAnotherSessionsChangeWins) {
   EXPECT_TRUE(read_file(TypeParam::kFile) == loaded) << "the other session's change stayed";
 }
 
+// A reload after a failed save moves this session's add to the slot the file's
+// counter gives, and the file's own add takes the slot it left: no mark of this
+// session stays there, so a later change to that record by another stands.
+TYPED_TEST(TableTest, AReloadAfterAFailedSaveLeavesNoMarkWhereTheAddWas) {
+  using Rec = typename TypeParam::Rec;
+  const RecordField first = fields_of<Rec>()[0];
+  auto file_with = [&](const char* at_499) {  // another session's add, by a rename
+    std::string bytes(this->kImage, '\0');
+    memcpy(bytes.data() + 499 * sizeof(Rec) + first.offset, at_499, 3);
+    const int32_t total = 1;
+    memcpy(bytes.data() + sizeof(Rec) + offsetof(Rec, total), &total, sizeof total);
+    std::ofstream("next.dat", std::ios::binary) << bytes;
+    fs::rename("next.dat", TypeParam::kFile);
+  };
+  std::ofstream(TypeParam::kFile, std::ios::binary) << std::string(this->kImage, '\0');
+  TableFile<Rec> file(TypeParam::kFile);
+  file.load(TypeParam::table());
+  Rec& added = TypeParam::table()[499];  // this session's add
+  memcpy(reinterpret_cast<char*>(&added) + first.offset, "me", 3);
+  mark_written(&added, sizeof added);
+  this->set_total(1);
+  file_with("B1");
+  save_calls.fsync = [](int) { return errno = EIO, -1; };
+  EXPECT_FALSE(file.save(TypeParam::table()));
+  save_calls = kSystemCalls;
+  file.load(TypeParam::table());  // this session's add moves to 498
+  file_with("B2");                // the other session changes its record
+  EXPECT_TRUE(file.save(TypeParam::table()));
+  release_kept_lock();
+  const std::string saved = read_file(TypeParam::kFile);
+  EXPECT_STREQ(saved.data() + 499 * sizeof(Rec) + first.offset, "B2");
+  EXPECT_STREQ(saved.data() + 498 * sizeof(Rec) + first.offset, "me");
+}
+
 // 499 less the counter; a negative counter adds nothing without a word, and
 // a full table says so once, waits for a key and changes nothing.
 TYPED_TEST(TableTest, AddSlotIsFourHundredNinetyNineLessTheCounter) {
