@@ -84,6 +84,17 @@ const SaveCalls kSystemCalls = kSystem;
 SaveCalls save_calls = kSystem;
 std::chrono::milliseconds lock_wait{5000};
 
+bool write_all(int fd, std::span<const std::byte> bytes, off_t at) {
+  while (!bytes.empty()) {
+    ssize_t n = save_calls.pwrite(fd, bytes.data(), bytes.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;  // a full disk or a file-size limit
+    bytes = bytes.subspan(static_cast<size_t>(n));
+    at += n;
+  }
+  return true;
+}
+
 namespace {
 
 // Temporaries are ".customer.dat.orvel-" and six letters or digits.
@@ -223,17 +234,6 @@ std::optional<AsFound> read_as_found(int fd, const struct stat& st, std::span<st
   found.size = *got;
   if (found.undo) undo_over(*found.undo, into.first(std::min(*got, into.size())));
   return found;
-}
-
-bool write_all(int fd, std::span<const std::byte> bytes, off_t at) {
-  while (!bytes.empty()) {
-    ssize_t n = save_calls.pwrite(fd, bytes.data(), bytes.size(), at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;  // a full disk or a file-size limit
-    bytes = bytes.subspan(static_cast<size_t>(n));
-    at += n;
-  }
-  return true;
 }
 
 std::span<const std::byte> bytes_of(std::string_view s) {

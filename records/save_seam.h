@@ -6,6 +6,8 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
+#include <span>
 
 namespace orvel {
 
@@ -23,6 +25,10 @@ struct SaveCalls {
 
 // What every save and every load's recovery calls.
 extern SaveCalls save_calls;
+
+// Writes all of `bytes` at `at` through save_calls.pwrite, again after a short
+// write; false on a full disk, a file-size limit or another error.
+bool write_all(int fd, std::span<const std::byte> bytes, off_t at);
 // The system's own calls, for a test to call through and to put back.
 extern const SaveCalls kSystemCalls;
 

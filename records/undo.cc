@@ -47,17 +47,6 @@ bool read_at(int fd, char* into, size_t size, off_t at) {
   return true;
 }
 
-bool write_at(int fd, std::string_view bytes, off_t at) {
-  while (!bytes.empty()) {
-    ssize_t n = save_calls.pwrite(fd, bytes.data(), bytes.size(), at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-    at += n;
-  }
-  return true;
-}
-
 }  // namespace
 
 Undo undo_of(std::string_view old, std::span<const Range> runs, off_t old_size, off_t start) {
@@ -126,7 +115,9 @@ void undo_over(const Undo& undo, std::span<std::byte> image) {
 
 bool put_back(int fd, const Undo& undo) {
   for (const Undo::Part& p : undo.parts) {
-    if (!write_at(fd, p.bytes, static_cast<off_t>(p.at))) return false;
+    if (!write_all(fd, std::as_bytes(std::span(p.bytes.data(), p.bytes.size())),
+                   static_cast<off_t>(p.at)))
+      return false;
   }
   return save_calls.fdatasync(fd) == 0 && save_calls.ftruncate(fd, undo.old_size) == 0 &&
          save_calls.fsync(fd) == 0;
