@@ -85,7 +85,7 @@ bool poll_by(int fd, int how, Clock::time_point deadline) {
 
 bool lock_by(int fd, int how, Clock::time_point deadline) {
   if (flock(fd, how | LOCK_NB) == 0) return true;
-  if (errno != EWOULDBLOCK) return false;
+  if (errno != EWOULDBLOCK || Clock::now() >= deadline) return false;  // no time left to wait
   Alarm alarm(deadline);
   if (!alarm || signal_blocked(wake_signal())) return poll_by(fd, how, deadline);
   for (;;) {
