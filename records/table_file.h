@@ -74,11 +74,11 @@ class TableFile {
       if (found.state == Found::kUnchanged) now = base_bytes();
       if (now && holds(*now, mine)) return {SavePlan::kKeep, mine};
       if (found.state == Found::kUnchanged || is_base(now)) return {SavePlan::kWrite, mine};
-      std::vector<Rec> theirs = base_;
-      if (now) lay_over(*now, slots(theirs));
+      theirs_ = base_;
+      if (now) lay_over(*now, slots(theirs_));
       merged_.resize(kSlots);
       no_room =
-          !merge<Rec>(slots(base_), table, slots(theirs), written_in<Rec>(table), slots(merged_));
+          !merge<Rec>(slots(base_), table, slots(theirs_), written_in<Rec>(table), slots(merged_));
       if (no_room) return {SavePlan::kFail, {}};
       is_merged = true;
       std::span<const std::byte> image = std::as_bytes(std::span(merged_));
@@ -147,13 +147,14 @@ class TableFile {
     for (int slot : *adds) clear_written<Rec>(table, slot);
   }
 
-  // The file as the base saw it. A whole image is the base table itself, byte
+  // The file as the base saw it, once read or written: the base is no longer
+  // the zero table of no file. A whole image is the base table itself, byte
   // for byte, so only a file of another size keeps its bytes apart.
-  void remember(std::optional<std::string_view> file) {
-    base_exists_ = file.has_value();
-    base_whole_ = file && file->size() == sizeof(Rec) * kSlots;
-    if (file && !base_whole_) {
-      base_odd_bytes_.assign(*file);
+  void remember(std::string_view file) {
+    base_exists_ = true;
+    base_whole_ = file.size() == sizeof(Rec) * kSlots;
+    if (!base_whole_) {
+      base_odd_bytes_.assign(file);
     } else {
       base_odd_bytes_.clear();
     }
@@ -174,7 +175,7 @@ class TableFile {
   bool base_whole_ = false;
   std::string base_odd_bytes_;
   std::vector<Rec> merged_;  // where a merge builds the image it writes
-  std::vector<Rec> theirs_;  // the file, as a load after a failed save reads it
+  std::vector<Rec> theirs_;  // the file laid over the base, for a merge
   bool unsaved_ = false;     // the last save failed: the table holds what it could not write
   std::string odd_read_;     // a file of another size, as a load read it
 };
