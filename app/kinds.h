@@ -1,10 +1,9 @@
-// The three kinds of records as the commands name them, with their data files and layouts.
+// The three kinds of records as the commands name them, and their tables as a load leaves them.
 #pragma once
 
 #include <algorithm>
 #include <cstring>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 #include "records/records.h"
@@ -12,13 +11,6 @@
 namespace orvel {
 
 enum class Kind { kCustomers, kWeb, kFriends };
-
-template <class Rec>
-constexpr const char* file_of() {
-  if constexpr (std::is_same_v<Rec, Customer>) return "customer.dat";
-  if constexpr (std::is_same_v<Rec, Web>) return "web.dat";
-  return "friend.dat";
-}
 
 // Calls `act` with a zero record of the kind's type, to pick the type by.
 template <class Act>

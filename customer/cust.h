@@ -17,7 +17,7 @@ class Cust {
   void update_cust();
 
  private:
-  TableFile<Customer> f{"customer.dat"};
+  TableFile<Customer> f{file_of<Customer>()};
 };
 
 }  // namespace orvel

@@ -109,6 +109,14 @@ constexpr std::span<const RecordField> fields_of() {
   return kFriendFields;
 }
 
+// The data file each table is stored in, in the working folder.
+template <class Rec>
+constexpr const char* file_of() {
+  if constexpr (std::is_same_v<Rec, Customer>) return "customer.dat";
+  if constexpr (std::is_same_v<Rec, Web>) return "web.dat";
+  return "friend.dat";
+}
+
 // The tables, process-wide and zero at start; each is its data file's image.
 extern Customer namelist[kSlots];
 extern Web weblist[kSlots];

@@ -17,7 +17,7 @@ class Reh {
   void update_fri();
 
  private:
-  TableFile<Friend> f{"friend.dat"};
+  TableFile<Friend> f{file_of<Friend>()};
 };
 
 }  // namespace orvel

@@ -17,7 +17,7 @@ class Webs {
   void update_web();
 
  private:
-  TableFile<Web> g{"web.dat"};
+  TableFile<Web> g{file_of<Web>()};
 };
 
 }  // namespace orvel
